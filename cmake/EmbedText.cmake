@@ -1,0 +1,6 @@
+# Writes INPUT's text into OUTPUT as a C++ raw string constant kPreludeSource.
+file(READ ${INPUT} CONTENT)
+file(WRITE ${OUTPUT} "// Generated from ${INPUT}; do not edit.\n#pragma once\n\n"
+  "namespace VirelantDesktop::host {\n"
+  "inline constexpr const char* kPreludeSource = R\"TALVEK_JS(${CONTENT})TALVEK_JS\";\n"
+  "}  // namespace VirelantDesktop::host\n")

@@ -1,0 +1,12 @@
+# External libraries (Debian 12 packages; scripts/install-deps.sh installs them).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(JSC REQUIRED IMPORTED_TARGET javascriptcoregtk-4.1)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+find_package(nlohmann_json 3.10 REQUIRED)
+find_package(Threads REQUIRED)
+if(TALVEK_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(TALVEK_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,490 @@
+#include "host/js_runtime.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "host/host_bridge.h"
+#include "host/js_convert.h"
+#include "host/jsc_string.h"
+#include "host/prelude_source.h"
+
+// Exported by the engine but missing from its public headers: called with
+// (promise, reason) for every rejection still unhandled once the microtask
+// queue has drained.
+extern "C" void JSGlobalContextSetUnhandledRejectionCallback(JSGlobalContextRef ctx, JSObjectRef function,
+                                                             JSValueRef* exception);
+
+namespace VirelantDesktop::host {
+namespace {
+
+thread_local JsRuntime* t_current = nullptr;
+
+// Runs `body` and turns a C++ exception into a JavaScript one: nothing may
+// unwind through the engine's C frames.
+template <class Body>
+JSValueRef Guarded(JSContextRef ctx, JSValueRef* exception, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    if (exception != nullptr) {
+      JSValueRef message = MakeJsString(ctx, e.what());
+      *exception = JSObjectMakeError(ctx, 1, &message, nullptr);
+    }
+  } catch (...) {
+    if (exception != nullptr) *exception = JSObjectMakeError(ctx, 0, nullptr, nullptr);
+  }
+  return JSValueMakeUndefined(ctx);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content, int& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = errno;
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) {
+    error = EIO;
+    return false;
+  }
+  content = std::move(buffer).str();
+  return true;
+}
+
+}  // namespace
+
+JsRuntime* JsRuntime::Current() noexcept { return t_current; }
+
+JsRuntime::JsRuntime(std::shared_ptr<HostCore> core, std::shared_ptr<const PackageRegistry> packages)
+    : core_(std::move(core)), packages_(std::move(packages)) {
+  reactContext_ = MakeHostReactContext(core_);
+  group_ = JSContextGroupCreate();
+  ctx_ = JSGlobalContextCreateInGroup(group_, nullptr);
+  {
+    JsString name("VirelantDesktop");
+    JSGlobalContextSetName(ctx_, name.get());
+  }
+
+  JSClassDefinition method = kJSClassDefinitionEmpty;
+  method.className = "NativeMethod";
+  method.callAsFunction = &JsRuntime::CallModuleMethod;
+  methodClass_ = JSClassCreate(&method);
+  JSClassDefinition constants = kJSClassDefinitionEmpty;
+  constants.className = "NativeConstants";
+  constants.callAsFunction = &JsRuntime::CallGetConstants;
+  constantsClass_ = JSClassCreate(&constants);
+
+  t_current = this;
+  InstallGlobals();
+}
+
+JsRuntime::~JsRuntime() {
+  core_->Silence();
+  // Tasks still queued may hold promise handles whose destruction posts
+  // again; the closed queue drops those too.
+  core_->jsQueue().Close();
+  t_current = nullptr;
+
+  for (auto& [id, timer] : timers_) {
+    g_source_destroy(timer.source);
+    g_source_unref(timer.source);
+    JSValueUnprotect(ctx_, timer.callback);
+    JSValueUnprotect(ctx_, timer.args);
+  }
+  timers_.clear();
+  for (auto& [id, pending] : promises_) {
+    JSValueUnprotect(ctx_, pending.resolve);
+    JSValueUnprotect(ctx_, pending.reject);
+  }
+  promises_.clear();
+  for (auto& [name, record] : modules_) {
+    if (record->jsObject != nullptr) JSValueUnprotect(ctx_, record->jsObject);
+  }
+  modules_.clear();  // module objects end on the JS thread
+  if (describeError_ != nullptr) JSValueUnprotect(ctx_, describeError_);
+  if (startComponent_ != nullptr) JSValueUnprotect(ctx_, startComponent_);
+
+  JSGlobalContextRelease(ctx_);
+  JSContextGroupRelease(group_);
+  JSClassRelease(methodClass_);
+  JSClassRelease(constantsClass_);
+}
+
+JSObjectRef JsRuntime::MakeFunction(const char* name, JSObjectCallAsFunctionCallback callback) {
+  JsString jsName(name);
+  return JSObjectMakeFunctionWithCallback(ctx_, jsName.get(), callback);
+}
+
+void JsRuntime::InstallGlobals() {
+  JSObjectRef global = JSContextGetGlobalObject(ctx_);
+  const auto hidden = kJSPropertyAttributeDontEnum;
+  SetProperty(ctx_, global, "__turboModuleProxy", MakeFunction("__turboModuleProxy", &NativeModuleProxy), hidden);
+
+  JSObjectRef native = JSObjectMake(ctx_, nullptr, nullptr);
+  SetProperty(ctx_, native, "write", MakeFunction("write", &NativeWrite));
+  SetProperty(ctx_, native, "reportError", MakeFunction("reportError", &NativeReportError));
+  SetProperty(ctx_, native, "setTimer", MakeFunction("setTimer", &NativeSetTimer));
+  SetProperty(ctx_, native, "clearTimer", MakeFunction("clearTimer", &NativeClearTimer));
+
+  if (core_->options().runnerApi) {
+    JSObjectRef runner = JSObjectMake(ctx_, nullptr, nullptr);
+    SetProperty(ctx_, runner, "exit", MakeFunction("exit", &NativeRunnerExit));
+    SetProperty(ctx_, global, "__talvekRun", runner, hidden);
+  }
+
+  JsString preludeSource(kPreludeSource);
+  JsString preludeUrl("talvek:prelude");
+  JSValueRef exception = nullptr;
+  JSValueRef factory = JSEvaluateScript(ctx_, preludeSource.get(), nullptr, preludeUrl.get(), 1, &exception);
+  JSValueRef hooks = nullptr;
+  if (exception == nullptr && factory != nullptr && JSValueIsObject(ctx_, factory)) {
+    JSValueRef arg = native;
+    hooks = JSObjectCallAsFunction(ctx_, JSValueToObject(ctx_, factory, nullptr), nullptr, 1, &arg, &exception);
+  }
+  if (exception != nullptr || hooks == nullptr || !JSValueIsObject(ctx_, hooks)) {
+    // Only a broken build gets here; say so loudly.
+    core_->Write(ConsoleStream::Err, "talvek: the host prelude failed: " + JsValueToUtf8(ctx_, exception));
+    core_->NoteScriptError();
+    return;
+  }
+  JSObjectRef hooksObject = JSValueToObject(ctx_, hooks, nullptr);
+  describeError_ = JSValueToObject(ctx_, GetProperty(ctx_, hooksObject, "describeError"), nullptr);
+  startComponent_ = JSValueToObject(ctx_, GetProperty(ctx_, hooksObject, "startComponent"), nullptr);
+  JSValueProtect(ctx_, describeError_);
+  JSValueProtect(ctx_, startComponent_);
+
+  JSObjectRef onRejection = MakeFunction("onUnhandledRejection", &NativeUnhandledRejection);
+  JSGlobalContextSetUnhandledRejectionCallback(ctx_, onRejection, nullptr);
+}
+
+// ---- bundle and errors --------------------------------------------------------------
+
+void JsRuntime::RunBundle(const std::string& path, const std::string& componentName) {
+  std::string source;
+  int error = 0;
+  if (!ReadWholeFile(path, source, error)) {
+    core_->Write(ConsoleStream::Err, "talvek: cannot read the bundle " + path + ": " + std::strerror(error));
+    core_->NoteScriptError();
+    core_->RequestExit(kExitScriptError);
+    return;
+  }
+  JsString script(source);
+  source.clear();
+  source.shrink_to_fit();
+  JsString url(path);
+  JSValueRef exception = nullptr;
+  if (!JSCheckScriptSyntax(ctx_, script.get(), url.get(), 1, &exception)) {
+    std::string where = path;
+    if (exception != nullptr && JSValueIsObject(ctx_, exception)) {
+      JSObjectRef object = JSValueToObject(ctx_, exception, nullptr);
+      if (JSValueRef line = GetProperty(ctx_, object, "line")) where += ":" + JsValueToUtf8(ctx_, line);
+    }
+    core_->Write(ConsoleStream::Err, where + ": " + JsValueToUtf8(ctx_, exception));
+    core_->NoteScriptError();
+    core_->RequestExit(kExitScriptError);
+    return;
+  }
+  exception = nullptr;
+  JSEvaluateScript(ctx_, script.get(), nullptr, url.get(), 1, &exception);
+  if (exception != nullptr) ReportException(exception);
+
+  if (startComponent_ == nullptr || componentName.empty()) return;
+  JSValueRef args[] = {MakeJsString(ctx_, componentName), JSValueMakeBoolean(ctx_, core_->options().componentRequired)};
+  CallGuarded(startComponent_, nullptr, 2, args);
+}
+
+bool JsRuntime::Evaluate(const std::string& source, const std::string& sourceUrl) {
+  JsString script(source);
+  JsString url(sourceUrl);
+  JSValueRef exception = nullptr;
+  JSEvaluateScript(ctx_, script.get(), nullptr, url.get(), 1, &exception);
+  if (exception == nullptr) return true;
+  ReportException(exception);
+  return false;
+}
+
+std::string JsRuntime::Describe(JSValueRef value) {
+  if (describeError_ != nullptr) {
+    JSValueRef exception = nullptr;
+    JSValueRef text = JSObjectCallAsFunction(ctx_, describeError_, nullptr, 1, &value, &exception);
+    if (exception == nullptr && text != nullptr) return JsValueToUtf8(ctx_, text);
+  }
+  return JsValueToUtf8(ctx_, value);
+}
+
+void JsRuntime::ReportException(JSValueRef exception, const char* prefix) {
+  core_->NoteScriptError();
+  core_->Write(ConsoleStream::Err, std::string(prefix) + " " + Describe(exception));
+}
+
+void JsRuntime::CallGuarded(JSObjectRef function, JSObjectRef thisObject, size_t argc, const JSValueRef argv[]) {
+  JSValueRef exception = nullptr;
+  JSObjectCallAsFunction(ctx_, function, thisObject, argc, argv, &exception);
+  if (exception != nullptr) ReportException(exception);
+}
+
+// ---- modules --------------------------------------------------------------------------
+
+JSValueRef JsRuntime::GetModule(const std::string& name) {
+  if (auto it = modules_.find(name); it != modules_.end()) return it->second->jsObject;
+  auto provider = packages_->modules.find(name);
+  if (provider == packages_->modules.end()) return JSValueMakeNull(ctx_);
+
+  auto record = std::make_unique<ModuleRecord>();
+  record->object = provider->second(record->builder);
+  record->constants = record->builder.CollectConstants();
+
+  JSObjectRef object = JSObjectMake(ctx_, nullptr, nullptr);
+  for (const MethodInfo& method : record->builder.Methods()) {
+    auto binding = std::make_unique<MethodBinding>(MethodBinding{record.get(), &method});
+    SetProperty(ctx_, object, method.name.c_str(), JSObjectMake(ctx_, methodClass_, binding.get()));
+    record->bindings.push_back(std::move(binding));
+  }
+  for (const auto& [key, value] : record->constants) SetProperty(ctx_, object, key.c_str(), ToJs(ctx_, value));
+  SetProperty(ctx_, object, "getConstants", JSObjectMake(ctx_, constantsClass_, record.get()),
+              kJSPropertyAttributeDontEnum);
+  JSValueProtect(ctx_, object);
+  record->jsObject = object;
+
+  ModuleRecord& stored = *record;
+  modules_.emplace(name, std::move(record));
+  for (const auto& initializer : stored.builder.Initializers()) initializer(reactContext_);
+  return object;
+}
+
+JSValueRef JsRuntime::InvokeMethod(const MethodBinding& binding, size_t argc, const JSValueRef argv[]) {
+  const MethodInfo& method = *binding.method;
+  MethodArgs args;
+  args.reserve(method.argTypes.size());
+  for (size_t i = 0; i < method.argTypes.size(); ++i) {
+    args.push_back(ReadArg(ctx_, i < argc ? argv[i] : nullptr, method.argTypes[i]));
+  }
+  if (method.returnType != MethodReturnType::Promise) {
+    method.delegate(args, nullptr);
+    return JSValueMakeUndefined(ctx_);
+  }
+
+  JSObjectRef resolve = nullptr;
+  JSObjectRef reject = nullptr;
+  JSValueRef exception = nullptr;
+  JSObjectRef promise = JSObjectMakeDeferredPromise(ctx_, &resolve, &reject, &exception);
+  if (promise == nullptr) throw std::runtime_error("cannot create a promise");
+  const uint64_t id = nextPromiseId_++;
+  JSValueProtect(ctx_, resolve);
+  JSValueProtect(ctx_, reject);
+  promises_.emplace(id, PendingPromise{resolve, reject});
+  method.delegate(args, std::make_shared<PromiseState>(MakeHostPromiseSink(core_, id)));
+  return promise;
+}
+
+JSObjectRef JsRuntime::MakeRejectionError(const PromiseError& error) {
+  PromiseError normal = NormalizeRejection(error);
+  JSObjectRef object = JSObjectMakeError(ctx_, 0, nullptr, nullptr);
+  SetProperty(ctx_, object, "code", MakeJsString(ctx_, normal.code));
+  SetProperty(ctx_, object, "message", MakeJsString(ctx_, normal.message));
+  SetProperty(ctx_, object, "userInfo", ToJs(ctx_, normal.userInfo));
+  return object;
+}
+
+void JsRuntime::SettlePromise(uint64_t id, bool resolved, const JSValue& value, const PromiseError& error) {
+  auto it = promises_.find(id);
+  if (it == promises_.end()) return;
+  PendingPromise pending = it->second;
+  promises_.erase(it);
+  JSValueRef arg = resolved ? ToJs(ctx_, value) : MakeRejectionError(error);
+  CallGuarded(resolved ? pending.resolve : pending.reject, nullptr, 1, &arg);
+  JSValueUnprotect(ctx_, pending.resolve);
+  JSValueUnprotect(ctx_, pending.reject);
+}
+
+void JsRuntime::EmitEvent(const std::string& emitterName, const std::string& eventName, const JSValue& payload) {
+  JSObjectRef global = JSContextGetGlobalObject(ctx_);
+  JSValueRef emitter = GetProperty(ctx_, global, emitterName.c_str());
+  if (emitter == nullptr || !JSValueIsObject(ctx_, emitter)) return;
+  JSObjectRef emitterObject = JSValueToObject(ctx_, emitter, nullptr);
+  JSValueRef emit = GetProperty(ctx_, emitterObject, "emit");
+  if (emit == nullptr || !JSValueIsObject(ctx_, emit)) return;
+  JSObjectRef emitFunction = JSValueToObject(ctx_, emit, nullptr);
+  if (!JSObjectIsFunction(ctx_, emitFunction)) return;
+  JSValueRef args[] = {MakeJsString(ctx_, eventName), ToJs(ctx_, payload)};
+  CallGuarded(emitFunction, emitterObject, 2, args);
+}
+
+// ---- timers -----------------------------------------------------------------------------
+
+namespace {
+
+struct TimerTag {
+  uint64_t id;
+};
+
+}  // namespace
+
+double JsRuntime::AddTimer(JSObjectRef callback, double delayMs, bool repeat, JSObjectRef args) {
+  // Delays outside [0, 2^31 - 1] ms, and NaN, count as 0, as in browsers.
+  guint delay = 0;
+  if (std::isfinite(delayMs) && delayMs > 0 && delayMs <= 2147483647.0) delay = static_cast<guint>(delayMs);
+  const uint64_t id = nextTimerId_++;
+  GSource* source = g_timeout_source_new(delay);
+  g_source_set_callback(source, &JsRuntime::OnTimer, new TimerTag{id}, [](gpointer tag) {
+    delete static_cast<TimerTag*>(tag);
+  });
+  JSValueProtect(ctx_, callback);
+  JSValueProtect(ctx_, args);
+  timers_.emplace(id, Timer{callback, args, repeat, source, core_->liveness().Token()});
+  g_source_attach(source, g_main_context_get_thread_default());
+  return static_cast<double>(id);
+}
+
+void JsRuntime::ClearTimer(double id) {
+  if (!(id >= 1) || id > 9007199254740991.0) return;
+  auto it = timers_.find(static_cast<uint64_t>(id));
+  if (it == timers_.end()) return;
+  Timer timer = std::move(it->second);
+  timers_.erase(it);
+  g_source_destroy(timer.source);
+  g_source_unref(timer.source);
+  JSValueUnprotect(ctx_, timer.callback);
+  JSValueUnprotect(ctx_, timer.args);
+}
+
+gboolean JsRuntime::OnTimer(gpointer data) {
+  JsRuntime* runtime = Current();
+  if (runtime == nullptr) return G_SOURCE_REMOVE;
+  return runtime->FireTimer(static_cast<TimerTag*>(data)->id) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+bool JsRuntime::FireTimer(uint64_t id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return false;
+  JSObjectRef callback = it->second.callback;
+  JSObjectRef args = it->second.args;
+  const bool repeat = it->second.repeat;
+  KeepAliveToken hold;
+  if (!repeat) {
+    // A one-shot timer is gone before its callback runs (clearTimeout from
+    // inside it is a no-op); its hold ends after the callback.
+    hold = std::move(it->second.hold);
+    g_source_unref(it->second.source);
+    timers_.erase(it);
+  }
+  std::vector<JSValueRef> argv;  // held by `args`, which stays protected
+  JSValueRef length = GetProperty(ctx_, args, "length");
+  const unsigned count = length != nullptr ? static_cast<unsigned>(JSValueToNumber(ctx_, length, nullptr)) : 0;
+  for (unsigned i = 0; i < count; ++i) argv.push_back(JSObjectGetPropertyAtIndex(ctx_, args, i, nullptr));
+  CallGuarded(callback, nullptr, argv.size(), argv.data());
+  if (!repeat) {
+    JSValueUnprotect(ctx_, callback);
+    JSValueUnprotect(ctx_, args);
+    return false;
+  }
+  return timers_.count(id) != 0;  // cleared from inside its own callback
+}
+
+// ---- native callbacks ------------------------------------------------------------------
+
+JSValueRef JsRuntime::NativeWrite(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc, const JSValueRef argv[],
+                                  JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    if (runtime == nullptr || argc < 2) return JSValueMakeUndefined(ctx);
+    const auto stream = JSValueToNumber(ctx, argv[0], nullptr) == 2 ? ConsoleStream::Err : ConsoleStream::Out;
+    runtime->core_->Write(stream, JsValueToUtf8(ctx, argv[1]));
+    return JSValueMakeUndefined(ctx);
+  });
+}
+
+JSValueRef JsRuntime::NativeReportError(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc,
+                                        const JSValueRef argv[], JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    if (JsRuntime* runtime = Current()) runtime->ReportException(argc > 0 ? argv[0] : JSValueMakeUndefined(ctx));
+    return JSValueMakeUndefined(ctx);
+  });
+}
+
+JSValueRef JsRuntime::NativeUnhandledRejection(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc,
+                                               const JSValueRef argv[], JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    if (JsRuntime* runtime = Current()) {
+      runtime->ReportException(argc > 1 ? argv[1] : JSValueMakeUndefined(ctx), "Unhandled promise rejection:");
+    }
+    return JSValueMakeUndefined(ctx);
+  });
+}
+
+JSValueRef JsRuntime::NativeSetTimer(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc, const JSValueRef argv[],
+                                     JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    if (runtime == nullptr || argc < 4 || !JSValueIsObject(ctx, argv[0]) || !JSValueIsObject(ctx, argv[3])) {
+      return JSValueMakeUndefined(ctx);
+    }
+    double delay = JSValueIsNumber(ctx, argv[1]) ? JSValueToNumber(ctx, argv[1], nullptr) : 0;
+    return JSValueMakeNumber(ctx, runtime->AddTimer(JSValueToObject(ctx, argv[0], nullptr), delay,
+                                                    JSValueToBoolean(ctx, argv[2]),
+                                                    JSValueToObject(ctx, argv[3], nullptr)));
+  });
+}
+
+JSValueRef JsRuntime::NativeClearTimer(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc,
+                                       const JSValueRef argv[], JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    if (runtime != nullptr && argc > 0 && JSValueIsNumber(ctx, argv[0])) {
+      runtime->ClearTimer(JSValueToNumber(ctx, argv[0], nullptr));
+    }
+    return JSValueMakeUndefined(ctx);
+  });
+}
+
+JSValueRef JsRuntime::NativeModuleProxy(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc,
+                                        const JSValueRef argv[], JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    if (runtime == nullptr || argc < 1 || !JSValueIsString(ctx, argv[0])) return JSValueMakeNull(ctx);
+    return runtime->GetModule(JsValueToUtf8(ctx, argv[0]));
+  });
+}
+
+JSValueRef JsRuntime::NativeRunnerExit(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc,
+                                       const JSValueRef argv[], JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    if (runtime == nullptr) return JSValueMakeUndefined(ctx);
+    int code = 0;
+    if (argc > 0 && JSValueIsNumber(ctx, argv[0])) {
+      code = static_cast<int>(Int64FromNumber(JSValueToNumber(ctx, argv[0], nullptr)) & 0xFF);
+    }
+    fflush(stdout);
+    runtime->core_->RequestExit(code);
+    runtime->core_->Silence();
+    return JSValueMakeUndefined(ctx);
+  });
+}
+
+JSValueRef JsRuntime::CallModuleMethod(JSContextRef ctx, JSObjectRef function, JSObjectRef, size_t argc,
+                                       const JSValueRef argv[], JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    auto* binding = static_cast<MethodBinding*>(JSObjectGetPrivate(function));
+    if (runtime == nullptr || binding == nullptr) return JSValueMakeUndefined(ctx);
+    return runtime->InvokeMethod(*binding, argc, argv);
+  });
+}
+
+JSValueRef JsRuntime::CallGetConstants(JSContextRef ctx, JSObjectRef function, JSObjectRef, size_t,
+                                       const JSValueRef[], JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    auto* record = static_cast<ModuleRecord*>(JSObjectGetPrivate(function));
+    if (record == nullptr) return JSValueMakeUndefined(ctx);
+    return ToJs(ctx, JSValue(record->constants));
+  });
+}
+
+}  // namespace VirelantDesktop::host

@@ -1,0 +1,114 @@
+#include "host/react_host.h"
+
+#include <atomic>
+#include <thread>
+
+#include "host/host_core.h"
+#include "host/js_runtime.h"
+
+namespace VirelantDesktop::host {
+namespace {
+
+class RegistryBuilder final : public IReactPackageBuilder, public IReactPackageBuilderFabric {
+ public:
+  explicit RegistryBuilder(PackageRegistry& registry) : registry_(registry) {}
+
+  void AddTurboModule(const std::string& name, ModuleProvider provider) override {
+    registry_.modules[name] = std::move(provider);
+  }
+  void AddViewComponent(const std::string& name, ViewComponentProvider provider) override {
+    registry_.viewComponents[name] = std::move(provider);
+  }
+
+ private:
+  PackageRegistry& registry_;
+};
+
+constexpr std::string_view kFileScheme = "file://";
+
+}  // namespace
+
+ReactHost::ReactHost(HostOptions options) : options_(std::move(options)) {}
+
+ReactHost::~ReactHost() = default;
+
+std::string ReactHost::BundlePath() const {
+  std::string root = settings_.BundleRootPath;
+  if (root.compare(0, kFileScheme.size(), kFileScheme) == 0) root.erase(0, kFileScheme.size());
+  if (!root.empty() && root.back() != '/') root.push_back('/');
+  return root + settings_.JavaScriptBundleFile;
+}
+
+void ReactHost::Quit(int code) noexcept {
+  if (core_) {
+    core_->RequestExit(code);
+  } else {
+    quitEarly_ = true;
+    quitEarlyCode_ = code;
+  }
+}
+
+int ReactHost::Start() {
+  auto packages = std::make_shared<PackageRegistry>();
+  RegistryBuilder builder(*packages);
+  for (const auto& provider : settings_.PackageProviders) {
+    if (provider) provider->CreatePackage(builder);
+  }
+
+  GMainContext* uiContext = g_main_context_default();
+  GMainContext* jsContext = g_main_context_new();
+  core_ = HostCore::Create(options_, uiContext, jsContext);
+  if (quitEarly_) core_->RequestExit(quitEarlyCode_);
+
+  const std::string bundlePath = BundlePath();
+  const std::string component = viewOptions_.ComponentName;
+  core_->PostJs([bundlePath, component] {
+    if (auto* runtime = JsRuntime::Current()) runtime->RunBundle(bundlePath, component);
+  });
+
+  std::atomic<bool> stopJs{false};
+  std::thread jsThread([core = core_, packages, jsContext, &stopJs] {
+    // The engine's garbage-collection timers attach to the thread-default
+    // context current when its context group is made.
+    g_main_context_push_thread_default(jsContext);
+    {
+      JsRuntime runtime(core, packages);
+      while (!stopJs.load(std::memory_order_acquire)) g_main_context_iteration(jsContext, TRUE);
+    }
+    g_main_context_pop_thread_default(jsContext);
+  });
+
+  GSource* timeout = nullptr;
+  if (options_.timeoutMs > 0) {
+    timeout = g_timeout_source_new(static_cast<guint>(options_.timeoutMs));
+    g_source_set_callback(
+        timeout,
+        [](gpointer data) -> gboolean {
+          auto* core = static_cast<HostCore*>(data);
+          core->Write(ConsoleStream::Err, "talvek: timed out after " + std::to_string(core->options().timeoutMs) + " ms");
+          core->RequestExit(kExitTimeout);
+          return G_SOURCE_REMOVE;
+        },
+        core_.get(), nullptr);
+    g_source_attach(timeout, uiContext);
+  }
+
+  core_->liveness().Arm();
+  while (!core_->ExitRequested()) g_main_context_iteration(uiContext, TRUE);
+
+  if (timeout != nullptr) {
+    g_source_destroy(timeout);
+    g_source_unref(timeout);
+  }
+  stopJs.store(true, std::memory_order_release);
+  g_main_context_wakeup(jsContext);
+  jsThread.join();
+  core_->uiQueue().Close();
+  g_main_context_unref(jsContext);
+
+  const int code = core_->ExitCode();
+  core_.reset();
+  return code;
+}
+
+}  // namespace VirelantDesktop::host

@@ -1,0 +1,56 @@
+// The host of the JavaScript bundle: the counterpart of the framework's
+// app, host and instance settings.
+//
+//   ReactHost host(options);
+//   host.InstanceSettings().PackageProviders.push_back(...);
+//   host.InstanceSettings().BundleRootPath = "file://" + dir + "/Bundle/";
+//   host.InstanceSettings().JavaScriptBundleFile = "index.windows";
+//   host.ViewOptions().ComponentName = "VirelantDesktop";
+//   int code = host.Start();   // runs the UI loop on this thread until quit
+//
+// Start() runs the calling thread's default GLib main context as the UI
+// loop; the JS thread is started inside it and stopped before it returns.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/instance_settings.h"
+
+namespace VirelantDesktop::host {
+
+class HostCore;
+
+class ReactHost {
+ public:
+  explicit ReactHost(HostOptions options = {});
+  ~ReactHost();
+  ReactHost(const ReactHost&) = delete;
+  ReactHost& operator=(const ReactHost&) = delete;
+
+  host::InstanceSettings& InstanceSettings() noexcept { return settings_; }
+  ReactViewOptions& ViewOptions() noexcept { return viewOptions_; }
+
+  // Loads the bundle, starts the root component and runs the UI loop until
+  // Quit(), the runner's exit, idleness (exitWhenIdle) or the time-out.
+  // Returns the exit code. Call once, on the thread that owns the default
+  // main context.
+  int Start();
+
+  // Ends Start() with `code`. Any thread, before or during Start().
+  void Quit(int code = kExitOk) noexcept;
+
+  // The bundle file named by the settings: the root path without "file://",
+  // then the file name.
+  std::string BundlePath() const;
+
+ private:
+  HostOptions options_;
+  host::InstanceSettings settings_;
+  ReactViewOptions viewOptions_;
+  std::shared_ptr<HostCore> core_;
+  bool quitEarly_ = false;
+  int quitEarlyCode_ = kExitOk;
+};
+
+}  // namespace VirelantDesktop::host

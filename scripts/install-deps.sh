@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages this project builds and tests with.
+# Does nothing when every package is already present; otherwise runs one
+# `apt-get update` and one non-interactive install without recommends.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build pkg-config g++
+  # fuzzing (clang's libFuzzer and sanitizer runtimes)
+  clang-14 libclang-rt-14-dev
+  # libraries
+  libjavascriptcoregtk-4.1-dev libglib2.0-dev nlohmann-json3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "installed" ]] || missing+=("$p")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  exit 0
+fi
+
+echo "installing: ${missing[*]}" >&2
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

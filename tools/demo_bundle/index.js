@@ -1,0 +1,35 @@
+// The demo bundle: shows which native modules this build offers and what
+// they answer. Plain JavaScript, no build step; installed as
+// Bundle/index.windows.
+'use strict';
+
+const MODULES = ['EngineHost', 'SecureStore', 'KV', 'Shell', 'Media', 'Attach', 'Share', 'AuthLoopback', 'Updater'];
+
+function describeModule(name) {
+  const module = globalThis.__turboModuleProxy(name);
+  if (module === null) return name + ': not in this build';
+  const methods = Object.keys(module).filter((key) => typeof module[key] === 'function');
+  const constants = JSON.stringify(module.getConstants());
+  return name + ': methods [' + methods.join(', ') + '], constants ' + constants;
+}
+
+// Questions each module can answer without side effects, as modules land.
+const PROBES = {};
+
+async function probe(name) {
+  const module = globalThis.__turboModuleProxy(name);
+  const ask = PROBES[name];
+  if (module === null || ask === undefined) return;
+  try {
+    console.log('  ' + name + ' answers', await ask(module));
+  } catch (e) {
+    console.log('  ' + name + ' rejects', { code: e.code, message: e.message });
+  }
+}
+
+AppRegistry.registerComponent('VirelantDesktop', () => async ({ rootTag }) => {
+  console.log('TALVEK demo bundle, root tag ' + rootTag);
+  for (const name of MODULES) console.log(describeModule(name));
+  for (const name of MODULES) await probe(name);
+  console.log('demo bundle done');
+});
