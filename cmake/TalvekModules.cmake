@@ -12,5 +12,8 @@ function(talvek_add_module target)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${target} OBJECT ${ARG_SOURCES})
   target_link_libraries(${target} PUBLIC talvek_compile_flags talvek_bridge talvek_platform ${ARG_LIBS})
-  target_link_libraries(talvek_modules INTERFACE ${target} $<TARGET_OBJECTS:${target}>)
+  # Through an INTERFACE target only $<TARGET_OBJECTS> carries the objects;
+  # a target linking an OBJECT library directly gets them by that alone.
+  target_link_libraries(talvek_modules INTERFACE $<TARGET_OBJECTS:${target}> ${ARG_LIBS}
+                        talvek_bridge talvek_platform)
 endfunction()

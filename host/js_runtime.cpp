@@ -12,6 +12,7 @@
 #include "host/js_convert.h"
 #include "host/jsc_string.h"
 #include "host/prelude_source.h"
+#include "platform/process_setup.h"
 
 // Exported by the engine but missing from its public headers: called with
 // (promise, reason) for every rejection still unhandled once the microtask
@@ -82,6 +83,8 @@ JsRuntime::JsRuntime(std::shared_ptr<HostCore> core, std::shared_ptr<const Packa
 
   t_current = this;
   InstallGlobals();
+  // The engine opens some descriptors of its own without close-on-exec.
+  platform::MarkDescriptorsCloseOnExec();
 }
 
 JsRuntime::~JsRuntime() {

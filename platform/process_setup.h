@@ -7,7 +7,13 @@ namespace VirelantDesktop::platform {
 // instead of killing the process. Sockets also send with MSG_NOSIGNAL.
 void IgnoreSigpipe() noexcept;
 
-// Applies everything above. Call before any thread starts.
+// Sets close-on-exec on every descriptor from `firstFd` up. Our own
+// descriptors are opened close-on-exec; this catches the ones we inherit and
+// the ones libraries open without the flag (the JavaScript engine's
+// /dev/urandom, for one), so no child process started later inherits them.
+void MarkDescriptorsCloseOnExec(int firstFd = 3) noexcept;
+
+// Applies both. Call before any thread starts.
 void InitProcess() noexcept;
 
 }  // namespace VirelantDesktop::platform

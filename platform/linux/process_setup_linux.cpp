@@ -1,6 +1,11 @@
 #include "platform/process_setup.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace VirelantDesktop::platform {
 
@@ -12,6 +17,25 @@ void IgnoreSigpipe() noexcept {
   sigaction(SIGPIPE, &action, nullptr);
 }
 
-void InitProcess() noexcept { IgnoreSigpipe(); }
+void MarkDescriptorsCloseOnExec(int firstFd) noexcept {
+  // close_range(2) with CLOSE_RANGE_CLOEXEC (Linux 5.11) does it in one call.
+  if (close_range(static_cast<unsigned>(firstFd), ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return;
+  const int own = dirfd(dir);
+  while (dirent* entry = readdir(dir)) {
+    char* end = nullptr;
+    const long fd = strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd < firstFd || fd == own) continue;
+    const int flags = fcntl(static_cast<int>(fd), F_GETFD);
+    if (flags >= 0 && (flags & FD_CLOEXEC) == 0) fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);
+  }
+  closedir(dir);
+}
+
+void InitProcess() noexcept {
+  IgnoreSigpipe();
+  MarkDescriptorsCloseOnExec();
+}
 
 }  // namespace VirelantDesktop::platform

@@ -57,5 +57,19 @@ TEST(ProcessSetupDeathTest, InitProcessIgnoresSigpipe) {
       ::testing::ExitedWithCode(0), "");
 }
 
+TEST(MarkDescriptorsCloseOnExec, FlagsEveryDescriptorFromTheFirstUp) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);  // deliberately without O_CLOEXEC
+  ASSERT_EQ(fcntl(fds[0], F_GETFD) & FD_CLOEXEC, 0);
+  MarkDescriptorsCloseOnExec(fds[1]);
+  EXPECT_EQ(fcntl(fds[0], F_GETFD) & FD_CLOEXEC, 0) << "below the first descriptor: untouched";
+  EXPECT_NE(fcntl(fds[1], F_GETFD) & FD_CLOEXEC, 0);
+  MarkDescriptorsCloseOnExec();
+  EXPECT_NE(fcntl(fds[0], F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_EQ(fcntl(STDOUT_FILENO, F_GETFD) & FD_CLOEXEC, 0) << "standard streams stay inheritable";
+  close(fds[0]);
+  close(fds[1]);
+}
+
 }  // namespace
 }  // namespace VirelantDesktop::platform

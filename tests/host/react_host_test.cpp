@@ -1,0 +1,227 @@
+#include "host/react_host.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/bridge/package_provider.h"
+#include "tests/support/temp_dir.h"
+
+namespace VirelantDesktop::host {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct RunResult {
+  int code = -1;
+  std::string out;  // lines joined with "\n"
+  std::string err;
+};
+
+class ReactHostTest : public ::testing::Test {
+ protected:
+  // Runs `source` as the bundle on a dev-runner style host.
+  RunResult Run(const std::string& source, HostOptions options = RunnerOptions()) {
+    testing::WriteTextFile(dir_.Join("index.windows"), source);
+    RunResult result;
+    std::mutex mutex;  // guards result.out and result.err
+    options.output = [&](ConsoleStream stream, std::string_view line) {
+      std::lock_guard lock(mutex);
+      (stream == ConsoleStream::Out ? result.out : result.err).append(line).append("\n");
+    };
+    ReactHost host(options);
+    host.InstanceSettings().BundleRootPath = "file://" + dir_.path() + "/";
+    host.InstanceSettings().JavaScriptBundleFile = "index.windows";
+    host.InstanceSettings().PackageProviders.push_back(std::make_shared<CompReactPackageProvider>());
+    host.ViewOptions().ComponentName = "VirelantDesktop";
+    if (beforeStart_) beforeStart_(host);
+    result.code = host.Start();
+    return result;
+  }
+
+  static HostOptions RunnerOptions() {
+    HostOptions options;
+    options.exitWhenIdle = true;
+    options.runnerApi = true;
+    options.componentRequired = false;
+    options.timeoutMs = 20000;
+    return options;
+  }
+
+  std::string BundlePath() const { return dir_.Join("index.windows"); }
+
+  testing::TempDir dir_;
+  std::function<void(ReactHost&)> beforeStart_;
+};
+
+TEST_F(ReactHostTest, Idle_ExitsZeroAfterTheLastTimerAndPromise) {
+  auto r = Run(R"(
+    const probe = __turboModuleProxy('TalvekProbe');
+    setTimeout(() => console.log('timer'), 30);
+    probe.resolveOnWorker('late', 80).then((v) => console.log('worker', v));
+    new Promise(() => {});  // a script-only promise keeps nothing alive
+  )");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "timer\nworker late\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ReactHostTest, ConsoleStreams) {
+  auto r = Run("console.log('a'); console.info('b'); console.debug('c'); console.warn('d'); console.error('e', 1);");
+  EXPECT_EQ(r.out, "a\nb\nc\n");
+  EXPECT_EQ(r.err, "d\ne 1\n");
+  EXPECT_EQ(r.code, 0);
+}
+
+TEST_F(ReactHostTest, UncaughtError_IsReportedWithItsStackAndExitsOne) {
+  auto r = Run("function boom() { throw new Error('boom'); }\nsetTimeout(boom, 1);\nsetTimeout(() => console.log('still running'), 20);");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr("Uncaught Error: boom\n    at boom (" + BundlePath() + ":1:"));
+  EXPECT_EQ(r.out, "still running\n");
+}
+
+TEST_F(ReactHostTest, UnhandledRejection_IsReportedAndExitsOne) {
+  auto r = Run("Promise.reject(new TypeError('nobody listens'));\nPromise.reject(1).catch(() => {});");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr("Unhandled promise rejection: TypeError: nobody listens"));
+  EXPECT_EQ(r.err.find("Unhandled", 1), std::string::npos) << "the handled one is not reported";
+}
+
+TEST_F(ReactHostTest, RejectedModuleCallWithoutHandler_IsUnhandled) {
+  auto r = Run("__turboModuleProxy('TalvekProbe').rejectOnWorker('bad_thing', 'it broke');");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr("Unhandled promise rejection: Error: it broke"));
+}
+
+TEST_F(ReactHostTest, SyntaxError_NamesFileAndLineAndRunsNothing) {
+  auto r = Run("console.log('never');\nlet x = ;\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr(BundlePath() + ":2: SyntaxError"));
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ReactHostTest, MissingBundle_ExitsOne) {
+  beforeStart_ = [](ReactHost& host) { host.InstanceSettings().JavaScriptBundleFile = "absent.js"; };
+  auto r = Run("");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr("cannot read the bundle"));
+}
+
+TEST_F(ReactHostTest, RunnerExit_UsesTheCodeAndSilencesTheRest) {
+  auto r = Run("console.log('before'); __talvekRun.exit(7); console.log('after'); setTimeout(() => console.log('later'), 1);");
+  EXPECT_EQ(r.code, 7);
+  EXPECT_EQ(r.out, "before\n");
+}
+
+TEST_F(ReactHostTest, RunnerExit_IsOnlyThereForTheRunner) {
+  HostOptions options = RunnerOptions();
+  options.runnerApi = false;
+  auto r = Run("console.log(typeof __talvekRun);", options);
+  EXPECT_EQ(r.out, "undefined\n");
+}
+
+TEST_F(ReactHostTest, Timeout_Returns124) {
+  HostOptions options = RunnerOptions();
+  options.timeoutMs = 100;
+  auto r = Run("setInterval(() => {}, 10);", options);
+  EXPECT_EQ(r.code, 124);
+  EXPECT_THAT(r.err, HasSubstr("timed out after 100 ms"));
+}
+
+TEST_F(ReactHostTest, QuitFromAnotherThread_EndsStart) {
+  HostOptions options = RunnerOptions();
+  options.exitWhenIdle = false;
+  beforeStart_ = [](ReactHost& host) {
+    std::thread([&host] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      host.Quit(3);
+    }).detach();
+  };
+  auto r = Run("console.log('up');", options);
+  EXPECT_EQ(r.code, 3);
+  EXPECT_EQ(r.out, "up\n");
+}
+
+TEST_F(ReactHostTest, RootComponent_StartedOnceTheBundleRan) {
+  auto r = Run(R"(
+    console.log('bundle');
+    AppRegistry.registerComponent('VirelantDesktop', () => {
+      console.log('provider');
+      return (props) => console.log('root', JSON.stringify(props));
+    });
+    console.log('bundle end');
+  )");
+  EXPECT_EQ(r.out, "bundle\nbundle end\nprovider\nroot {\"rootTag\":1}\n");
+}
+
+TEST_F(ReactHostTest, RootComponent_MissingIsAnErrorWhenRequired) {
+  HostOptions options = RunnerOptions();
+  options.componentRequired = true;
+  auto r = Run("console.log('x');", options);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr("Application VirelantDesktop has not been registered."));
+}
+
+TEST_F(ReactHostTest, ThrowingListener_IsReportedAndTheOthersStillRun) {
+  auto r = Run(R"(
+    RCTDeviceEventEmitter.addListener('e', () => { throw new Error('listener broke'); });
+    RCTDeviceEventEmitter.addListener('e', (p) => console.log('second', p.n));
+    __turboModuleProxy('TalvekProbe').emitOnWorker(1).then(() => RCTDeviceEventEmitter.emit('e', {n: 2}));
+  )");
+  EXPECT_THAT(r.err, HasSubstr("Uncaught Error: listener broke"));
+  EXPECT_EQ(r.out, "second 2\n");
+  EXPECT_EQ(r.code, 1);
+}
+
+TEST_F(ReactHostTest, HostsRunOneAfterAnother) {
+  for (int i = 0; i < 3; ++i) {
+    auto r = Run("__turboModuleProxy('TalvekProbe').ping().then(() => console.log('ok'));");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "ok\n");
+  }
+}
+
+TEST_F(ReactHostTest, ExitWithWorkStillRunning_DoesNotWaitForIt) {
+  auto start = std::chrono::steady_clock::now();
+  auto r = Run("__turboModuleProxy('TalvekProbe').resolveOnWorker(1, 2000); __talvekRun.exit(0);");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  // The worker settles into a stopped host later; that must be harmless.
+}
+
+// Every descriptor the running host holds must be close-on-exec, so children
+// started by modules inherit nothing.
+TEST_F(ReactHostTest, DescriptorsAreCloseOnExec) {
+  HostOptions options = RunnerOptions();
+  options.exitWhenIdle = false;
+  std::vector<std::string> leaks;
+  beforeStart_ = [&leaks](ReactHost& host) {
+    std::thread([&host, &leaks] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (DIR* dir = opendir("/proc/self/fd")) {
+        const int self = dirfd(dir);
+        while (dirent* entry = readdir(dir)) {
+          const int fd = atoi(entry->d_name);
+          if (entry->d_name[0] == '.' || fd <= 2 || fd == self) continue;
+          const int flags = fcntl(fd, F_GETFD);
+          if (flags >= 0 && (flags & FD_CLOEXEC) == 0) leaks.push_back(entry->d_name);
+        }
+        closedir(dir);
+      }
+      host.Quit(0);
+    }).detach();
+  };
+  auto r = Run("setTimeout(() => __turboModuleProxy('TalvekProbe').ping(), 1);", options);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(leaks.empty()) << ::testing::PrintToString(leaks);
+}
+
+}  // namespace
+}  // namespace VirelantDesktop::host
