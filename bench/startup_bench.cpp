@@ -4,7 +4,7 @@
 // and reaped, outside the timed span.
 //
 // Prints, besides Google Benchmark's table (one spawn per repetition, median
-// of 30), the line
+// of 30 unless --benchmark_repetitions says), the line
 //   start_to_first_line_ms median=... min=... max=... runs=...
 // Target: a median of at most 25 ms.
 //
@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -34,7 +35,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRepetitions = 30;
+constexpr int kDefaultRepetitions = 30;
 // A child that has not printed its line and exited by this long after the
 // spawn has hung; it is killed.
 constexpr int kHangMs = 10000;
@@ -201,14 +202,18 @@ void BM_StartToFirstLine(benchmark::State& state) {
     g_firstLineMs.push_back(run.firstLineMs);
   }
 }
-BENCHMARK(BM_StartToFirstLine)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(kRepetitions)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
-    ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); });
+
+void Register(bool repetitionsGiven) {
+  auto* registered =
+      benchmark::RegisterBenchmark("start_to_first_line", BM_StartToFirstLine)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(1)
+          ->ReportAggregatesOnly(true)
+          ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
+          ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); });
+  if (!repetitionsGiven) registered->Repetitions(kDefaultRepetitions);
+}
 
 }  // namespace
 
@@ -216,6 +221,11 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   TempBundle bundle;
   g_bundlePath = bundle.path();
+  bool repetitionsGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) repetitionsGiven = true;
+  }
+  Register(repetitionsGiven);
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -112,6 +112,7 @@ JsRuntime::~JsRuntime() {
   modules_.clear();  // module objects end on the JS thread
   if (describeError_ != nullptr) JSValueUnprotect(ctx_, describeError_);
   if (startComponent_ != nullptr) JSValueUnprotect(ctx_, startComponent_);
+  if (functionPrototype_ != nullptr) JSValueUnprotect(ctx_, functionPrototype_);
 
   JSGlobalContextRelease(ctx_);
   JSContextGroupRelease(group_);
@@ -124,8 +125,25 @@ JSObjectRef JsRuntime::MakeFunction(const char* name, JSObjectCallAsFunctionCall
   return JSObjectMakeFunctionWithCallback(ctx_, jsName.get(), callback);
 }
 
+JSObjectRef JsRuntime::MakeNativeFunction(JSClassRef cls, void* data, const std::string& name) {
+  JSObjectRef function = JSObjectMake(ctx_, cls, data);
+  // The own "name" first: once Function.prototype (whose "name" is
+  // read-only) is the prototype, a plain set would be refused.
+  SetProperty(ctx_, function, "name", MakeJsString(ctx_, name),
+              kJSPropertyAttributeReadOnly | kJSPropertyAttributeDontEnum);
+  if (functionPrototype_ != nullptr) JSObjectSetPrototype(ctx_, function, functionPrototype_);
+  return function;
+}
+
 void JsRuntime::InstallGlobals() {
   JSObjectRef global = JSContextGetGlobalObject(ctx_);
+  if (JSValueRef function = GetProperty(ctx_, global, "Function"); function != nullptr) {
+    JSValueRef prototype = GetProperty(ctx_, JSValueToObject(ctx_, function, nullptr), "prototype");
+    if (prototype != nullptr && JSValueIsObject(ctx_, prototype)) {
+      functionPrototype_ = JSValueToObject(ctx_, prototype, nullptr);
+      JSValueProtect(ctx_, functionPrototype_);
+    }
+  }
   const auto hidden = kJSPropertyAttributeDontEnum;
   SetProperty(ctx_, global, "__turboModuleProxy", MakeFunction("__turboModuleProxy", &NativeModuleProxy), hidden);
 
@@ -246,11 +264,11 @@ JSValueRef JsRuntime::GetModule(const std::string& name) {
   JSObjectRef object = JSObjectMake(ctx_, nullptr, nullptr);
   for (const MethodInfo& method : record->builder.Methods()) {
     auto binding = std::make_unique<MethodBinding>(MethodBinding{record.get(), &method});
-    SetProperty(ctx_, object, method.name.c_str(), JSObjectMake(ctx_, methodClass_, binding.get()));
+    SetProperty(ctx_, object, method.name.c_str(), MakeNativeFunction(methodClass_, binding.get(), method.name));
     record->bindings.push_back(std::move(binding));
   }
   for (const auto& [key, value] : record->constants) SetProperty(ctx_, object, key.c_str(), ToJs(ctx_, value));
-  SetProperty(ctx_, object, "getConstants", JSObjectMake(ctx_, constantsClass_, record.get()),
+  SetProperty(ctx_, object, "getConstants", MakeNativeFunction(constantsClass_, record.get(), "getConstants"),
               kJSPropertyAttributeDontEnum);
   JSValueProtect(ctx_, object);
   record->jsObject = object;

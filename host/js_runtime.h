@@ -85,6 +85,9 @@ class JsRuntime {
 
   void InstallGlobals();
   JSObjectRef MakeFunction(const char* name, JSObjectCallAsFunctionCallback callback);
+  // A callable object of `cls` that behaves as a function: Function.prototype
+  // and a "name".
+  JSObjectRef MakeNativeFunction(JSClassRef cls, void* data, const std::string& name);
 
   JSValueRef GetModule(const std::string& name);
   JSValueRef InvokeMethod(const MethodBinding& binding, size_t argc, const JSValueRef argv[]);
@@ -124,6 +127,7 @@ class JsRuntime {
   JSClassRef constantsClass_ = nullptr;
   JSObjectRef describeError_ = nullptr;   // protected, from the prelude
   JSObjectRef startComponent_ = nullptr;  // protected, from the prelude
+  JSObjectRef functionPrototype_ = nullptr;  // protected; native methods inherit call, apply, bind
 
   // JS thread only, so no locks.
   std::map<std::string, std::unique_ptr<ModuleRecord>> modules_;

@@ -40,6 +40,7 @@ std::string ReactHost::BundlePath() const {
 }
 
 void ReactHost::Quit(int code) noexcept {
+  std::lock_guard lock(coreMutex_);
   if (core_) {
     core_->RequestExit(code);
   } else {
@@ -57,17 +58,22 @@ int ReactHost::Start() {
 
   GMainContext* uiContext = g_main_context_default();
   GMainContext* jsContext = g_main_context_new();
-  core_ = HostCore::Create(options_, uiContext, jsContext);
-  if (quitEarly_) core_->RequestExit(quitEarlyCode_);
+  std::shared_ptr<HostCore> core = HostCore::Create(options_, uiContext, jsContext);
+  {
+    std::lock_guard lock(coreMutex_);
+    core_ = core;
+    if (quitEarly_) core->RequestExit(quitEarlyCode_);
+    quitEarly_ = false;
+  }
 
   const std::string bundlePath = BundlePath();
   const std::string component = viewOptions_.ComponentName;
-  core_->PostJs([bundlePath, component] {
+  core->PostJs([bundlePath, component] {
     if (auto* runtime = JsRuntime::Current()) runtime->RunBundle(bundlePath, component);
   });
 
   std::atomic<bool> stopJs{false};
-  std::thread jsThread([core = core_, packages, jsContext, &stopJs] {
+  std::thread jsThread([core, packages, jsContext, &stopJs] {
     // The engine's garbage-collection timers attach to the thread-default
     // context current when its context group is made.
     g_main_context_push_thread_default(jsContext);
@@ -84,17 +90,17 @@ int ReactHost::Start() {
     g_source_set_callback(
         timeout,
         [](gpointer data) -> gboolean {
-          auto* core = static_cast<HostCore*>(data);
-          core->Write(ConsoleStream::Err, "talvek: timed out after " + std::to_string(core->options().timeoutMs) + " ms");
-          core->RequestExit(kExitTimeout);
+          auto* host = static_cast<HostCore*>(data);
+          host->Write(ConsoleStream::Err, "talvek: timed out after " + std::to_string(host->options().timeoutMs) + " ms");
+          host->RequestExit(kExitTimeout);
           return G_SOURCE_REMOVE;
         },
-        core_.get(), nullptr);
+        core.get(), nullptr);
     g_source_attach(timeout, uiContext);
   }
 
-  core_->liveness().Arm();
-  while (!core_->ExitRequested()) g_main_context_iteration(uiContext, TRUE);
+  core->liveness().Arm();
+  while (!core->ExitRequested()) g_main_context_iteration(uiContext, TRUE);
 
   if (timeout != nullptr) {
     g_source_destroy(timeout);
@@ -103,10 +109,11 @@ int ReactHost::Start() {
   stopJs.store(true, std::memory_order_release);
   g_main_context_wakeup(jsContext);
   jsThread.join();
-  core_->uiQueue().Close();
+  core->uiQueue().Close();
   g_main_context_unref(jsContext);
 
-  const int code = core_->ExitCode();
+  const int code = core->ExitCode();
+  std::lock_guard lock(coreMutex_);
   core_.reset();
   return code;
 }

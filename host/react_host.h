@@ -13,6 +13,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "host/instance_settings.h"
@@ -48,6 +49,7 @@ class ReactHost {
   HostOptions options_;
   host::InstanceSettings settings_;
   ReactViewOptions viewOptions_;
+  std::mutex coreMutex_;  // guards core_, quitEarly_ and quitEarlyCode_ (Quit runs on any thread)
   std::shared_ptr<HostCore> core_;
   bool quitEarly_ = false;
   int quitEarlyCode_ = kExitOk;

@@ -20,10 +20,15 @@ class LoopThread {
     });
   }
   ~LoopThread() {
+    Stop();
+    g_main_context_unref(context_);
+  }
+  // Joins the loop thread; queues attached to the context may go after this.
+  void Stop() {
+    if (!thread_.joinable()) return;
     stop_.store(true);
     g_main_context_wakeup(context_);
     thread_.join();
-    g_main_context_unref(context_);
   }
   GMainContext* context() const { return context_; }
 
@@ -60,12 +65,14 @@ TEST(LoopTaskQueue, RunsEachPostersTasksInOrderOnTheLoopThread) {
   for (int spin = 0; spin < 5000 && done.load() < kThreads * kEach; ++spin) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  loop.Stop();
   ASSERT_EQ(done.load(), kThreads * kEach);
   EXPECT_FALSE(wrongThread.load());
   std::lock_guard lock(mutex);
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kEach; ++i) ASSERT_EQ(seen[t][i], i);
   }
+  loop.Stop();
   EXPECT_EQ(liveness->Count(), 0) << "every task released its unit after running";
 }
 
@@ -78,6 +85,7 @@ TEST(LoopTaskQueue, TaskPostedFromATaskRunsToo) {
     queue->Post([&] { step = 2; });
   });
   for (int spin = 0; spin < 5000 && step.load() != 2; ++spin) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  loop.Stop();
   EXPECT_EQ(step.load(), 2);
 }
 

@@ -43,6 +43,7 @@ class ReactHostTest : public ::testing::Test {
     host.ViewOptions().ComponentName = "VirelantDesktop";
     if (beforeStart_) beforeStart_(host);
     result.code = host.Start();
+    if (helper_.joinable()) helper_.join();
     return result;
   }
 
@@ -59,6 +60,7 @@ class ReactHostTest : public ::testing::Test {
 
   testing::TempDir dir_;
   std::function<void(ReactHost&)> beforeStart_;
+  std::thread helper_;  // a thread beforeStart_ may start; joined after Start()
 };
 
 TEST_F(ReactHostTest, Idle_ExitsZeroAfterTheLastTimerAndPromise) {
@@ -138,11 +140,11 @@ TEST_F(ReactHostTest, Timeout_Returns124) {
 TEST_F(ReactHostTest, QuitFromAnotherThread_EndsStart) {
   HostOptions options = RunnerOptions();
   options.exitWhenIdle = false;
-  beforeStart_ = [](ReactHost& host) {
-    std::thread([&host] {
+  beforeStart_ = [this](ReactHost& host) {
+    helper_ = std::thread([&host] {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       host.Quit(3);
-    }).detach();
+    });
   };
   auto r = Run("console.log('up');", options);
   EXPECT_EQ(r.code, 3);
@@ -202,8 +204,8 @@ TEST_F(ReactHostTest, DescriptorsAreCloseOnExec) {
   HostOptions options = RunnerOptions();
   options.exitWhenIdle = false;
   std::vector<std::string> leaks;
-  beforeStart_ = [&leaks](ReactHost& host) {
-    std::thread([&host, &leaks] {
+  beforeStart_ = [this, &leaks](ReactHost& host) {
+    helper_ = std::thread([&host, &leaks] {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       if (DIR* dir = opendir("/proc/self/fd")) {
         const int self = dirfd(dir);
@@ -216,7 +218,7 @@ TEST_F(ReactHostTest, DescriptorsAreCloseOnExec) {
         closedir(dir);
       }
       host.Quit(0);
-    }).detach();
+    });
   };
   auto r = Run("setTimeout(() => __turboModuleProxy('TalvekProbe').ping(), 1);", options);
   EXPECT_EQ(r.code, 0);

@@ -42,3 +42,13 @@ test('a method can be called detached from its module', async () => {
   const ping = probe.ping;
   eq(await ping(), null);
 });
+
+test('native methods behave as functions: bind, call, apply, name', async () => {
+  ok(probe.echoString instanceof Function, 'instanceof Function');
+  eq(probe.echoString.name, 'echoString');
+  eq(probe.getConstants.name, 'getConstants');
+  eq(await probe.echoString.bind(probe, 'bound')(), 'bound');
+  eq(await probe.echoString.call(null, 'called'), 'called');
+  eq(await probe.echoString.apply(null, ['applied']), 'applied');
+  eq(probe.getConstants.call(undefined).answer, 42);
+});
