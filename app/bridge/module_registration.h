@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/bridge/module_builder.h"
-#include "app/bridge/module_spec.h"
+#include "app/bridge/module_table.h"
 
 namespace VirelantDesktop {
 

@@ -63,27 +63,27 @@ class SettlerThread {
 
 class TalvekProbe {
  public:
-  static void Describe(ModuleSpec<TalvekProbe>& spec) {
-    spec.Initializer(&TalvekProbe::Initialize);
-    spec.Constants(&TalvekProbe::GetConstants);
-    spec.Method("echoString", &TalvekProbe::echoString);
-    spec.Method("echoNumber", &TalvekProbe::echoNumber);
-    spec.Method("echoInt64", &TalvekProbe::echoInt64);
-    spec.Method("echoBool", &TalvekProbe::echoBool);
-    spec.Method("echoStrings", &TalvekProbe::echoStrings);
-    spec.Method("echoAny", &TalvekProbe::echoAny);
-    spec.Method("echoPair", &TalvekProbe::echoPair);
-    spec.Method("ping", &TalvekProbe::ping);
-    spec.Method("pingWorker", &TalvekProbe::pingWorker);
-    spec.Method("resolveOnWorker", &TalvekProbe::resolveOnWorker);
-    spec.Method("rejectOnWorker", &TalvekProbe::rejectOnWorker);
-    spec.Method("rejectEmpty", &TalvekProbe::rejectEmpty);
-    spec.Method("settleTwice", &TalvekProbe::settleTwice);
-    spec.Method("dropOnWorker", &TalvekProbe::dropOnWorker);
-    spec.Method("resolveOnUI", &TalvekProbe::resolveOnUI);
-    spec.Method("emitOnWorker", &TalvekProbe::emitOnWorker);
-    spec.Method("recordVoid", &TalvekProbe::recordVoid);
-    spec.Method("lastVoid", &TalvekProbe::lastVoid);
+  static void Describe(ModuleTable<TalvekProbe>& table) {
+    table.Initializer(&TalvekProbe::Initialize);
+    table.Constants(&TalvekProbe::GetConstants);
+    table.Method("echoString", &TalvekProbe::echoString);
+    table.Method("echoNumber", &TalvekProbe::echoNumber);
+    table.Method("echoInt64", &TalvekProbe::echoInt64);
+    table.Method("echoBool", &TalvekProbe::echoBool);
+    table.Method("echoStrings", &TalvekProbe::echoStrings);
+    table.Method("echoAny", &TalvekProbe::echoAny);
+    table.Method("echoPair", &TalvekProbe::echoPair);
+    table.Method("ping", &TalvekProbe::ping);
+    table.Method("pingWorker", &TalvekProbe::pingWorker);
+    table.Method("resolveOnWorker", &TalvekProbe::resolveOnWorker);
+    table.Method("rejectOnWorker", &TalvekProbe::rejectOnWorker);
+    table.Method("rejectEmpty", &TalvekProbe::rejectEmpty);
+    table.Method("settleTwice", &TalvekProbe::settleTwice);
+    table.Method("dropOnWorker", &TalvekProbe::dropOnWorker);
+    table.Method("resolveOnUI", &TalvekProbe::resolveOnUI);
+    table.Method("emitOnWorker", &TalvekProbe::emitOnWorker);
+    table.Method("recordVoid", &TalvekProbe::recordVoid);
+    table.Method("lastVoid", &TalvekProbe::lastVoid);
   }
 
   void Initialize(const ReactContext& context) noexcept { events_->Store(context); }

@@ -1,4 +1,4 @@
-#include "app/bridge/module_spec.h"
+#include "app/bridge/module_table.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +11,15 @@ namespace {
 using testing::FakeReactContext;
 using testing::ModuleUnderTest;
 
-// A module with one method of every shape the spec helper supports.
+// A module with one method of every shape the table helper supports.
 class Sample {
  public:
-  static void Describe(ModuleSpec<Sample>& spec) {
-    spec.Initializer(&Sample::Initialize);
-    spec.Constants(&Sample::GetConstants);
-    spec.Method("all", &Sample::all);
-    spec.Method("none", &Sample::none);
-    spec.Method("setFlag", &Sample::setFlag);
+  static void Describe(ModuleTable<Sample>& table) {
+    table.Initializer(&Sample::Initialize);
+    table.Constants(&Sample::GetConstants);
+    table.Method("all", &Sample::all);
+    table.Method("none", &Sample::none);
+    table.Method("setFlag", &Sample::setFlag);
   }
   void Initialize(const ReactContext& context) noexcept {
     ++initialized;
@@ -38,7 +38,7 @@ class Sample {
   ReactContext context_;
 };
 
-TEST(ModuleSpec, DeducesArgumentTypesAndReturnKinds) {
+TEST(ModuleTable, DeducesArgumentTypesAndReturnKinds) {
   ModuleUnderTest module(MakeModuleProvider<Sample>("Sample"));
   const ModuleBuilder& builder = module.Builder();
   EXPECT_EQ(builder.Name(), "Sample");
@@ -60,7 +60,7 @@ TEST(ModuleSpec, DeducesArgumentTypesAndReturnKinds) {
   EXPECT_EQ(builder.FindMethod("missing"), nullptr);
 }
 
-TEST(ModuleSpec, PromiseMethod_ReceivesConvertedArguments) {
+TEST(ModuleTable, PromiseMethod_ReceivesConvertedArguments) {
   ModuleUnderTest module(MakeModuleProvider<Sample>("Sample"));
   auto probe = module.Call("all", {"s", 2.5, 9.9, true, JSValue::array({"a", 3}), JSValue{{"k", 1}}});
   ASSERT_TRUE(probe->IsResolved());
@@ -77,7 +77,7 @@ TEST(ModuleSpec, PromiseMethod_ReceivesConvertedArguments) {
   EXPECT_TRUE(value[5].is_null());
 }
 
-TEST(ModuleSpec, VoidMethod_RunsWithoutAPromise) {
+TEST(ModuleTable, VoidMethod_RunsWithoutAPromise) {
   auto provider = MakeModuleProvider<Sample>("Sample");
   ModuleBuilder builder;
   auto object = std::static_pointer_cast<Sample>(provider(builder));
@@ -86,7 +86,7 @@ TEST(ModuleSpec, VoidMethod_RunsWithoutAPromise) {
   EXPECT_TRUE(object->flag);
 }
 
-TEST(ModuleSpec, InitializerAndConstants) {
+TEST(ModuleTable, InitializerAndConstants) {
   auto provider = MakeModuleProvider<Sample>("Sample");
   ModuleBuilder builder;
   auto object = std::static_pointer_cast<Sample>(provider(builder));

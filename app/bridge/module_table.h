@@ -1,9 +1,9 @@
 // Typed description of a module class, read like the method table it is:
 //
-//   void Shell::Describe(ModuleSpec<Shell>& spec) {
-//     spec.Initializer(&Shell::Initialize);
-//     spec.Method("openExternal", &Shell::openExternal);   // (string, ReactPromise<bool>)
-//     spec.Method("setCaptionTheme", &Shell::setCaptionTheme);  // (string): void method
+//   void Shell::Describe(ModuleTable<Shell>& table) {
+//     table.Initializer(&Shell::Initialize);
+//     table.Method("openExternal", &Shell::openExternal);   // (string, ReactPromise<bool>)
+//     table.Method("setCaptionTheme", &Shell::setCaptionTheme);  // (string): void method
 //   }
 //
 // A member function whose last parameter is a ReactPromise<R> becomes a
@@ -65,9 +65,9 @@ void InvokePromise(Module& module, Fn fn, MethodArgs& args, PromiseStatePtr stat
 }  // namespace detail
 
 template <class Module>
-class ModuleSpec {
+class ModuleTable {
  public:
-  ModuleSpec(ModuleBuilder& builder, std::shared_ptr<Module> module) : builder_(builder), module_(std::move(module)) {}
+  ModuleTable(ModuleBuilder& builder, std::shared_ptr<Module> module) : builder_(builder), module_(std::move(module)) {}
 
   void Initializer(void (Module::*fn)(const ReactContext&) noexcept) {
     builder_.AddInitializer([module = module_, fn](const ReactContext& context) { ((*module).*fn)(context); });
@@ -110,15 +110,15 @@ class ModuleSpec {
 
 // The provider of a module class: makes the object, names it, sets the event
 // emitter name and lets the class describe its initializer, constants and
-// methods (a static `Describe(ModuleSpec<Module>&)`).
+// methods (a static `Describe(ModuleTable<Module>&)`).
 template <class Module>
 ModuleProvider MakeModuleProvider(std::string_view name) {
   return [name = std::string(name)](ModuleBuilder& builder) -> std::shared_ptr<void> {
     auto module = std::make_shared<Module>();
     builder.SetName(name);
     builder.SetEventEmitterName(kEventEmitterName);
-    ModuleSpec<Module> spec(builder, module);
-    Module::Describe(spec);
+    ModuleTable<Module> table(builder, module);
+    Module::Describe(table);
     return module;
   };
 }
