@@ -286,8 +286,14 @@ JSValueRef JsRuntime::InvokeMethod(const MethodBinding& binding, size_t argc, co
   for (size_t i = 0; i < method.argTypes.size(); ++i) {
     args.push_back(ReadArg(ctx_, i < argc ? argv[i] : nullptr, method.argTypes[i]));
   }
+  // A delegate reports failures through its promise; one that throws anyway
+  // must not turn the call into a JavaScript exception (a void method never
+  // answers, a promise method's promise then rejects as destroyed).
   if (method.returnType != MethodReturnType::Promise) {
-    method.delegate(args, nullptr);
+    try {
+      method.delegate(args, nullptr);
+    } catch (...) {
+    }
     return JSValueMakeUndefined(ctx_);
   }
 
@@ -300,7 +306,10 @@ JSValueRef JsRuntime::InvokeMethod(const MethodBinding& binding, size_t argc, co
   JSValueProtect(ctx_, resolve);
   JSValueProtect(ctx_, reject);
   promises_.emplace(id, PendingPromise{resolve, reject});
-  method.delegate(args, std::make_shared<PromiseState>(MakeHostPromiseSink(core_, id)));
+  try {
+    method.delegate(args, std::make_shared<PromiseState>(MakeHostPromiseSink(core_, id)));
+  } catch (...) {
+  }
   return promise;
 }
 

@@ -5,6 +5,7 @@
 
 #include "host/host_core.h"
 #include "host/js_runtime.h"
+#include "platform/process_setup.h"
 
 namespace VirelantDesktop::host {
 namespace {
@@ -76,6 +77,7 @@ int ReactHost::Start() {
   std::thread jsThread([core, packages, jsContext, &stopJs] {
     // The engine's garbage-collection timers attach to the thread-default
     // context current when its context group is made.
+    platform::NameCurrentThread("talvek-js");
     g_main_context_push_thread_default(jsContext);
     {
       JsRuntime runtime(core, packages);

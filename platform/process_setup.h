@@ -17,3 +17,11 @@ void MarkDescriptorsCloseOnExec(int firstFd = 3) noexcept;
 void InitProcess() noexcept;
 
 }  // namespace VirelantDesktop::platform
+
+namespace VirelantDesktop::platform {
+
+// Names the calling thread for debuggers and profilers (at most 15
+// characters are kept). Best effort.
+void NameCurrentThread(const char* name) noexcept;
+
+}  // namespace VirelantDesktop::platform

@@ -1,6 +1,7 @@
 #include "platform/process_setup.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
@@ -36,6 +37,16 @@ void MarkDescriptorsCloseOnExec(int firstFd) noexcept {
 void InitProcess() noexcept {
   IgnoreSigpipe();
   MarkDescriptorsCloseOnExec();
+}
+
+}  // namespace VirelantDesktop::platform
+
+namespace VirelantDesktop::platform {
+
+void NameCurrentThread(const char* name) noexcept {
+  char truncated[16] = {};
+  for (size_t i = 0; i < sizeof truncated - 1 && name[i] != '\0'; ++i) truncated[i] = name[i];
+  pthread_setname_np(pthread_self(), truncated);
 }
 
 }  // namespace VirelantDesktop::platform
