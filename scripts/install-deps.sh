@@ -10,9 +10,11 @@ packages=(
   # fuzzing (clang's libFuzzer and sanitizer runtimes)
   clang-14 libclang-rt-14-dev
   # libraries
-  libjavascriptcoregtk-4.1-dev libglib2.0-dev nlohmann-json3-dev
+  libjavascriptcoregtk-4.1-dev libglib2.0-dev nlohmann-json3-dev libsecret-1-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # a private Secret Service for the keyring tests (scripts/with-keyring.sh)
+  dbus dbus-bin libglib2.0-bin gnome-keyring
 )
 
 missing=()
