@@ -14,7 +14,14 @@ function describeModule(name) {
 }
 
 // Questions each module can answer without side effects, as modules land.
-const PROBES = {};
+const PROBES = {
+  KV: async (kv) => {
+    const visits = Number((await kv.get('demo.visits')) || '0') + 1;
+    await kv.set('demo.visits', String(visits));
+    return 'demo.visits = ' + visits;
+  },
+  SecureStore: async (store) => 'demo secret ' + JSON.stringify(await store.get('demo.secret')),
+};
 
 async function probe(name) {
   const module = globalThis.__turboModuleProxy(name);
