@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+
 #include "tests/support/test_invoker.h"
 
 namespace VirelantDesktop {
@@ -87,6 +90,31 @@ TEST_F(SecureStoreTest, InvalidKeys_AreRefusedFirst) {
   EXPECT_EQ(Rejection("set", {"a b", std::string(3000, 'x')}).code, "invalid_key");
   Set(std::string(64, 'k'), "longest key");
   EXPECT_EQ(Get(std::string(64, 'k')), JSValue("longest key"));
+}
+
+}  // namespace
+}  // namespace VirelantDesktop
+
+namespace VirelantDesktop {
+namespace {
+
+// Runs in its own keyring (a ctest entry of its own): it locks the default
+// collection, which cannot be unlocked again without a prompt.
+TEST(SecureStoreLocked, FailsAtOnceWithoutPrompting) {
+  ASSERT_EQ(std::system("gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
+                        "--method org.freedesktop.Secret.Service.Lock "
+                        "\"[objectpath '/org/freedesktop/secrets/aliases/default']\" >/dev/null"),
+            0);
+  testing::ModuleUnderTest store("SecureStore");
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto& [method, args] : std::vector<std::pair<std::string, std::vector<JSValue>>>{
+           {"get", {"token"}}, {"set", {"token", "v"}}, {"remove", {"token"}}}) {
+    auto probe = store.Call(method, args);
+    ASSERT_TRUE(probe->IsRejected()) << method;
+    EXPECT_EQ(probe->Error().code, "secure_store_failed") << method;
+    EXPECT_EQ(probe->Error().message, "credman error 1223") << method;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 }  // namespace
