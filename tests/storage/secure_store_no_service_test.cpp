@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "modules/storage/secure_store_module.h"
+#include "tests/storage/secure_store_expect.h"
 #include "tests/support/test_invoker.h"
 
 namespace VirelantDesktop {
@@ -17,13 +18,7 @@ TEST(SecureStoreWithoutService, FailsWithItsNumber) {
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/talvek-no-bus", 1);
   testing::ModuleUnderTest store("SecureStore");
   const auto start = std::chrono::steady_clock::now();
-  for (const auto& [method, args] : std::vector<std::pair<std::string, std::vector<JSValue>>>{
-           {"get", {"token"}}, {"set", {"token", "v"}}, {"remove", {"token"}}}) {
-    auto probe = store.Call(method, args);
-    ASSERT_TRUE(probe->IsRejected()) << method;
-    EXPECT_EQ(probe->Error().code, "secure_store_failed") << method;
-    EXPECT_EQ(probe->Error().message, "credman error 1312") << method;
-  }
+  testing::ExpectEveryCallFailsWith(store, "credman error 1312");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "no service is no wait";
   EXPECT_EQ(store.Call("set", {"token", std::string(2561, 'x')})->Error().code, "value_too_large");
   EXPECT_EQ(store.Call("get", {"a/b"})->Error().code, "invalid_key");

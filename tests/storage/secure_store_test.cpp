@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "tests/storage/secure_store_expect.h"
 #include "tests/support/test_invoker.h"
 
 namespace VirelantDesktop {
@@ -107,13 +108,7 @@ TEST(SecureStoreLocked, FailsAtOnceWithoutPrompting) {
             0);
   testing::ModuleUnderTest store("SecureStore");
   const auto start = std::chrono::steady_clock::now();
-  for (const auto& [method, args] : std::vector<std::pair<std::string, std::vector<JSValue>>>{
-           {"get", {"token"}}, {"set", {"token", "v"}}, {"remove", {"token"}}}) {
-    auto probe = store.Call(method, args);
-    ASSERT_TRUE(probe->IsRejected()) << method;
-    EXPECT_EQ(probe->Error().code, "secure_store_failed") << method;
-    EXPECT_EQ(probe->Error().message, "credman error 1223") << method;
-  }
+  testing::ExpectEveryCallFailsWith(store, "credman error 1223");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
