@@ -5,14 +5,13 @@
 #include <stdexcept>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "host/host_bridge.h"
 #include "host/js_convert.h"
 #include "host/jsc_string.h"
 #include "host/prelude_source.h"
 #include "platform/process_setup.h"
+#include "platform/read_file.h"
 
 // Exported by the engine but missing from its public headers: called with
 // (promise, reason) for every rejection still unhandled once the microtask
@@ -40,22 +39,6 @@ JSValueRef Guarded(JSContextRef ctx, JSValueRef* exception, Body&& body) noexcep
     if (exception != nullptr) *exception = JSObjectMakeError(ctx, 0, nullptr, nullptr);
   }
   return JSValueMakeUndefined(ctx);
-}
-
-bool ReadWholeFile(const std::string& path, std::string& content, int& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = errno;
-    return false;
-  }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
-    error = EIO;
-    return false;
-  }
-  content = std::move(buffer).str();
-  return true;
 }
 
 }  // namespace
@@ -170,7 +153,8 @@ void JsRuntime::InstallGlobals() {
   }
   if (exception != nullptr || hooks == nullptr || !JSValueIsObject(ctx_, hooks)) {
     // Only a broken build gets here; say so loudly.
-    core_->Write(ConsoleStream::Err, "talvek: the host prelude failed: " + JsValueToUtf8(ctx_, exception));
+    const std::string why = exception != nullptr ? JsValueToUtf8(ctx_, exception) : "it returned no hooks";
+    core_->Write(ConsoleStream::Err, "talvek: the host prelude failed: " + why);
     core_->NoteScriptError();
     return;
   }
@@ -187,17 +171,16 @@ void JsRuntime::InstallGlobals() {
 // ---- bundle and errors --------------------------------------------------------------
 
 void JsRuntime::RunBundle(const std::string& path, const std::string& componentName) {
-  std::string source;
-  int error = 0;
-  if (!ReadWholeFile(path, source, error)) {
-    core_->Write(ConsoleStream::Err, "talvek: cannot read the bundle " + path + ": " + std::strerror(error));
+  platform::ReadFileResult file = platform::ReadWholeFile(path);
+  if (file.status != platform::ReadStatus::Ok) {
+    core_->Write(ConsoleStream::Err, "talvek: cannot read the bundle " + path + ": " + std::strerror(file.error));
     core_->NoteScriptError();
     core_->RequestExit(kExitScriptError);
     return;
   }
-  JsString script(source);
-  source.clear();
-  source.shrink_to_fit();
+  JsString script(file.data);
+  file.data.clear();
+  file.data.shrink_to_fit();
   JsString url(path);
   JSValueRef exception = nullptr;
   if (!JSCheckScriptSyntax(ctx_, script.get(), url.get(), 1, &exception)) {
