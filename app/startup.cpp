@@ -5,11 +5,16 @@
 
 #include <cstdio>
 #include <csignal>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "app/bridge/package_provider.h"
+#include "app/host_state.h"
+#include "app/single_instance_step.h"
 #include "host/react_host.h"
 #include "platform/folders.h"
+#include "platform/single_instance.h"
 
 namespace VirelantDesktop::app {
 namespace {
@@ -21,7 +26,7 @@ constexpr const char* kRootComponent = "VirelantDesktop";
 // Start-up steps that later work fills in. Each stands where it runs.
 void SetBeforeUninstallTarget() {}                      // the per-user font removal
 void RunUpdateLibraryHooks(const CommandLine&) {}       // update client hooks and its app run
-bool ContinueAsSingleInstance(const CommandLine&) { return true; }  // false: exit 0
+void RemoveFontsForUninstall() {}                       // the per-user font removal
 void WipeLeftOverEmbedProfiles() {}                     // per-user data folder + "/TALVEK"
 bool InstallFontsOrRelaunch(const std::string&, const CommandLine&) { return true; }  // false: exit 0
 void CheckFonts(const CommandLine&) {}                  // sets fontsLoaded
@@ -34,7 +39,19 @@ int RunApplication(const CommandLine& commandLine) {
   SetBeforeUninstallTarget();
   RunUpdateLibraryHooks(commandLine);
 
-  if (!ContinueAsSingleInstance(commandLine)) return 0;
+  // Single instance: the uninstall switch first, then the lock or the
+  // hand-over to the running instance.
+  if (HasUninstallSwitch(commandLine)) {
+    RemoveFontsForUninstall();
+    return 0;
+  }
+  platform::InstanceGuard instance;
+  SingleInstanceDeps instanceDeps;
+  instanceDeps.folder = platform::InstanceFolder().value_or("");
+  instanceDeps.executablePath = platform::ExecutablePath().value_or("");
+  instanceDeps.sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  instanceDeps.now = [] { return std::chrono::steady_clock::now(); };
+  if (DecideSingleInstance(commandLine, instanceDeps, instance) == StartDecision::HandedOver) return 0;
 
   // (The UI thread needs no apartment set-up here.)
   WipeLeftOverEmbedProfiles();
@@ -62,6 +79,11 @@ int RunApplication(const CommandLine& commandLine) {
 
   PrepareMainWindow(host);
 
+  // Later starts hand their command line over; the window comes forward.
+  platform::HandOverServer handOver(
+      instance.ListenFd(), kHandOverSendMs, [] { return HostState::Get().IsQuitting(); },
+      [](std::vector<std::string>) { HostState::Get().CallShowMainWindow(); });
+
   // Until the window and session handling exist, an interrupt or a
   // termination request ends the loop like the tray's Quit would.
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -77,7 +99,8 @@ int RunApplication(const CommandLine& commandLine) {
   host.ViewOptions().ComponentName = kRootComponent;
   const int code = host.Start();
 
-  // Clean-up after the loop: icons and framework objects go with `host`.
+  // Clean-up after the loop: icons and framework objects go with `host`;
+  // the instance socket goes before the lock (with `instance`).
   return code;
 }
 

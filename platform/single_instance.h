@@ -11,8 +11,10 @@
 // are close-on-exec, so children never hold the lock.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <string_view>
 #include <vector>
 
@@ -69,6 +71,31 @@ HandOverResult SendHandOver(const std::string& folder, const std::vector<std::st
 std::optional<std::vector<std::string>> ReceiveHandOver(int connection, int timeoutMs);
 // Answers a received hand-over (1 accepted, 0 declined). Best effort.
 void AnswerHandOver(int connection, bool accepted) noexcept;
+
+// The running instance's side: a thread that accepts later starts on the
+// guard's socket, reads each command line within `timeoutMs`, answers 1 (or
+// 0 while `isQuitting()`) and reports accepted ones through `onAccepted`, on
+// its own thread (post to the UI thread from there). A peer that says
+// nothing costs this thread the time-out; the UI thread never waits.
+class HandOverServer {
+ public:
+  HandOverServer(int listenFd, int timeoutMs, std::function<bool()> isQuitting,
+                 std::function<void(std::vector<std::string>)> onAccepted);
+  ~HandOverServer();  // stops and joins the thread
+  HandOverServer(const HandOverServer&) = delete;
+  HandOverServer& operator=(const HandOverServer&) = delete;
+
+ private:
+  void Run();
+
+  int listenFd_;
+  int timeoutMs_;
+  UniqueFd stopRead_;
+  UniqueFd stopWrite_;
+  std::function<bool()> isQuitting_;
+  std::function<void(std::vector<std::string>)> onAccepted_;
+  std::thread thread_;
+};
 
 // Encodes and decodes the hand-over message: "TLVW", a 4-byte little-endian
 // length, then the arguments each followed by a NUL.

@@ -203,4 +203,40 @@ void AnswerHandOver(int connection, bool accepted) noexcept {
   (void)send(connection, &answer, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
+HandOverServer::HandOverServer(int listenFd, int timeoutMs, std::function<bool()> isQuitting,
+                               std::function<void(std::vector<std::string>)> onAccepted)
+    : listenFd_(listenFd), timeoutMs_(timeoutMs), isQuitting_(std::move(isQuitting)),
+      onAccepted_(std::move(onAccepted)) {
+  int fds[2];
+  if (listenFd_ < 0 || pipe2(fds, O_CLOEXEC) != 0) return;
+  stopRead_.Reset(fds[0]);
+  stopWrite_.Reset(fds[1]);
+  thread_ = std::thread([this] { Run(); });
+}
+
+HandOverServer::~HandOverServer() {
+  if (!thread_.joinable()) return;
+  const char stop = 's';
+  (void)!write(stopWrite_.Get(), &stop, 1);
+  thread_.join();
+}
+
+void HandOverServer::Run() {
+  for (;;) {
+    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopRead_.Get(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    UniqueFd connection(accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!connection) continue;  // the peer gave up already, or EAGAIN
+    auto arguments = ReceiveHandOver(connection.Get(), timeoutMs_);
+    if (!arguments) continue;  // another user, malformed, oversized or silent
+    const bool accepted = !isQuitting_();
+    AnswerHandOver(connection.Get(), accepted);
+    if (accepted && onAccepted_) onAccepted_(std::move(*arguments));
+  }
+}
+
 }  // namespace VirelantDesktop::platform

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,9 @@ class Child {
     return -1;
   }
 
-  void Signal(int signal) const { kill(pid_, signal); }
+  void Signal(int signal) const {
+    if (pid_ > 0) kill(pid_, signal);  // never kill(-1): that signals every process
+  }
   const std::string& output() const { return output_; }
 
  private:
@@ -91,6 +94,50 @@ TEST(Talvek, RunsTheDemoBundleHeadlessAndEndsOnTerminate) {
   EXPECT_THAT(talvek.output(), HasSubstr("TALVEK demo bundle, root tag 1"));
   talvek.Signal(SIGTERM);
   EXPECT_EQ(talvek.Wait(std::chrono::seconds(5)), 0);
+}
+
+TEST(Talvek, ASecondStartHandsOverAndExitsZero) {
+  Child first({TALVEK_PATH});
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(first.WaitForOutput("demo bundle done", std::chrono::seconds(10))) << first.output();
+
+  const auto start = std::chrono::steady_clock::now();
+  Child second({TALVEK_PATH, "--some-flag"});
+  ASSERT_TRUE(second.started());
+  EXPECT_EQ(second.Wait(std::chrono::seconds(5)), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "accepted within one scan";
+  EXPECT_EQ(second.output(), "") << "the second start runs no bundle";
+
+  Child uninstall({TALVEK_PATH, "--VELOAPP-UNINSTALL"});
+  EXPECT_EQ(uninstall.Wait(std::chrono::seconds(5)), 0) << "the uninstall switch needs no lock";
+
+  first.Signal(SIGKILL);  // a killed instance must not block the next start
+  EXPECT_EQ(first.Wait(std::chrono::seconds(5)), -1);
+  Child third({TALVEK_PATH});
+  ASSERT_TRUE(third.WaitForOutput("demo bundle done", std::chrono::seconds(10))) << third.output();
+  third.Signal(SIGTERM);
+  EXPECT_EQ(third.Wait(std::chrono::seconds(5)), 0);
+}
+
+TEST(Talvek, ManySimultaneousStartsLeaveOneInstance) {
+  std::vector<std::unique_ptr<Child>> starts;
+  for (int i = 0; i < 10; ++i) starts.push_back(std::make_unique<Child>(std::vector<std::string>{TALVEK_PATH}));
+  std::vector<bool> done(starts.size(), false);
+  int exited = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (exited < 9 && std::chrono::steady_clock::now() < deadline) {
+    for (size_t i = 0; i < starts.size(); ++i) {
+      if (done[i]) continue;
+      const int code = starts[i]->Wait(std::chrono::milliseconds(10));
+      if (code != -1) {
+        done[i] = true;
+        EXPECT_EQ(code, 0);
+        ++exited;
+      }
+    }
+  }
+  EXPECT_EQ(exited, 9) << "all but one handed over";
+  for (auto& start : starts) start->Signal(SIGTERM);
 }
 
 TEST(TalvekRun, RunsTheDemoBundleAndExitsWhenIdle) {
