@@ -25,6 +25,8 @@
 //
 //   build/default/bench/bridge_bench [--benchmark_filter=REGEX]
 #include <benchmark/benchmark.h>
+
+#include "bench/bench_support.h"
 #include <stdlib.h>
 
 #include <algorithm>
@@ -261,41 +263,11 @@ void RegisterCases() {
   AddCase("events", EventBundle(200000, 20000), 200000);
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t mid = values.size() / 2;
-  return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/talvek-bridge-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("bridge_bench: mkdtemp");
-      std::exit(1);
-    }
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   VirelantDesktop::platform::InitProcess();
-  TempDir dir;
+  const VirelantDesktop::bench::BenchTempDir dir("talvek-bridge");
   g_dir = dir.path();
   for (int i = 1; i < argc; ++i) {
     if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) g_repetitionsGiven = true;
@@ -309,7 +281,7 @@ int main(int argc, char** argv) {
 
   for (const auto& c : g_cases) {
     if (c->rates.empty()) continue;
-    const double median = Median(c->rates);
+    const double median = VirelantDesktop::bench::Median(c->rates);
     std::printf("bridge %-22s median=%.0f/s target>=%.0f/s %s\n", c->name.c_str(), median, c->targetPerSecond,
                 median >= c->targetPerSecond ? "met" : "MISSED");
   }

@@ -10,6 +10,8 @@
 //
 //   build/default/bench/startup_bench [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
+
+#include "bench/bench_support.h"
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -47,24 +49,10 @@ double MsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const size_t mid = values.size() / 2;
-  return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
+// A one-line bundle in a temporary folder.
 class TempBundle {
  public:
-  TempBundle() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/talvek-startup-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("startup_bench: mkdtemp");
-      std::exit(1);
-    }
-    dir_ = pattern;
-    path_ = dir_ + "/ready.js";
+  TempBundle() : dir_("talvek-startup"), path_(dir_.path() + "/ready.js") {
     std::ofstream out(path_, std::ios::binary);
     out << "console.log(\"ready\");\n";
     if (!out.flush()) {
@@ -72,17 +60,10 @@ class TempBundle {
       std::exit(1);
     }
   }
-  ~TempBundle() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  TempBundle(const TempBundle&) = delete;
-  TempBundle& operator=(const TempBundle&) = delete;
-
   const std::string& path() const { return path_; }
 
  private:
-  std::string dir_;
+  VirelantDesktop::bench::BenchTempDir dir_;
   std::string path_;
 };
 
@@ -235,7 +216,7 @@ int main(int argc, char** argv) {
   if (!g_firstLineMs.empty()) {
     const auto [low, high] = std::minmax_element(g_firstLineMs.begin(), g_firstLineMs.end());
     std::printf("start_to_first_line_ms median=%.2f min=%.2f max=%.2f runs=%zu (target: median <= 25)\n",
-                Median(g_firstLineMs), *low, *high, g_firstLineMs.size());
+                VirelantDesktop::bench::Median(g_firstLineMs), *low, *high, g_firstLineMs.size());
   }
   return 0;
 }

@@ -23,6 +23,8 @@
 //
 //   build/default/bench/storage_bench [--benchmark_filter=REGEX]
 #include <benchmark/benchmark.h>
+
+#include "bench/bench_support.h"
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/statfs.h>
@@ -378,36 +380,12 @@ std::string FileSystemName(const std::string& path) {
   }
 }
 
-class TempRoot {
- public:
-  TempRoot() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base == '/' ? base : "/var/tmp") + "/talvek-storage-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("storage_bench: mkdtemp");
-      std::exit(1);
-    }
-    path_ = pattern;
-  }
-  ~TempRoot() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempRoot(const TempRoot&) = delete;
-  TempRoot& operator=(const TempRoot&) = delete;
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   platform::InitProcess();
-  const TempRoot root;
+  // On disk (not tmpfs), so a write pays what a real fsync costs.
+  const VirelantDesktop::bench::BenchTempDir root("talvek-storage-bench", "/var/tmp");
   const std::string data = root.path() + "/data";
   // Before any module call: the KV module finds its folder from this.
   setenv("XDG_DATA_HOME", data.c_str(), 1);

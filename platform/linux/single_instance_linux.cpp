@@ -233,9 +233,14 @@ void HandOverServer::Run() {
     if (!connection) continue;  // the peer gave up already, or EAGAIN
     auto arguments = ReceiveHandOver(connection.Get(), timeoutMs_);
     if (!arguments) continue;  // another user, malformed, oversized or silent
-    const bool accepted = !isQuitting_();
-    AnswerHandOver(connection.Get(), accepted);
-    if (accepted && onAccepted_) onAccepted_(std::move(*arguments));
+    // Nothing may unwind out of this thread; a failing callback costs the
+    // one hand-over, not the server.
+    try {
+      const bool accepted = !isQuitting_();
+      AnswerHandOver(connection.Get(), accepted);
+      if (accepted && onAccepted_) onAccepted_(std::move(*arguments));
+    } catch (...) {
+    }
   }
 }
 
