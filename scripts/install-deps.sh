@@ -10,11 +10,13 @@ packages=(
   # fuzzing (clang's libFuzzer and sanitizer runtimes)
   clang-14 libclang-rt-14-dev
   # libraries
-  libjavascriptcoregtk-4.1-dev libglib2.0-dev nlohmann-json3-dev libsecret-1-dev
+  libjavascriptcoregtk-4.1-dev libglib2.0-dev nlohmann-json3-dev libsecret-1-dev libgtk-3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # a private Secret Service for the keyring tests (scripts/with-keyring.sh)
   dbus dbus-bin libglib2.0-bin gnome-keyring
+  # the desktop suite: a private X server, a window manager, input and window probes
+  xvfb xauth openbox xdotool
 )
 
 missing=()
