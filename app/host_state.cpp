@@ -41,4 +41,18 @@ bool HostState::CallApplyCaptionTheme(bool dark) const {
   return true;
 }
 
+void HostState::SetVisibilityListener(std::function<void(bool visible)> listener) {
+  std::lock_guard lock(hooksMutex_);
+  visibilityListener_ = std::move(listener);
+}
+
+void HostState::NotifyVisibility(bool visible) const {
+  std::function<void(bool)> listener;
+  {
+    std::lock_guard lock(hooksMutex_);
+    listener = visibilityListener_;
+  }
+  if (listener) listener(visible);
+}
+
 }  // namespace VirelantDesktop

@@ -44,6 +44,11 @@ class HostState {
   bool CallApplyWindowResizable(bool resizable) const;
   bool CallApplyCaptionTheme(bool dark) const;
 
+  // The window's visible value for JavaScript: the window logic reports each
+  // change; the module that sends "Shell.windowVisibility" listens.
+  void SetVisibilityListener(std::function<void(bool visible)> listener);
+  void NotifyVisibility(bool visible) const;
+
  private:
   template <class Hook>
   Hook Copy(Hook HostHooks::*member) const {
@@ -56,6 +61,7 @@ class HostState {
   std::atomic<bool> quitting_{false};
   mutable std::mutex hooksMutex_;  // guards hooks_ (installed at start-up, read from any thread)
   HostHooks hooks_;
+  std::function<void(bool)> visibilityListener_;  // guarded by hooksMutex_
 };
 
 }  // namespace VirelantDesktop

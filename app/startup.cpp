@@ -2,19 +2,27 @@
 
 #include <glib-unix.h>
 #include <glib.h>
+#include <unistd.h>
 
-#include <cstdio>
-#include <csignal>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/bridge/package_provider.h"
 #include "app/host_state.h"
 #include "app/single_instance_step.h"
+#include "app/window/shell_window.h"
 #include "host/react_host.h"
 #include "platform/folders.h"
+#include "platform/gtk_desktop.h"
+#include "platform/headless_window.h"
+#include "platform/session_monitor.h"
 #include "platform/single_instance.h"
+#include "platform/tray.h"
 
 namespace VirelantDesktop::app {
 namespace {
@@ -22,15 +30,67 @@ namespace {
 constexpr const char* kBundleFolder = "/Bundle/";
 constexpr const char* kBundleFile = "index.windows";
 constexpr const char* kRootComponent = "VirelantDesktop";
+constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
-// Start-up steps that later work fills in. Each stands where it runs.
+// Start-up steps and shutdown calls that other subsystems fill in. Each
+// stands where it runs.
 void SetBeforeUninstallTarget() {}                      // the per-user font removal
 void RunUpdateLibraryHooks(const CommandLine&) {}       // update client hooks and its app run
 void RemoveFontsForUninstall() {}                       // the per-user font removal
 void WipeLeftOverEmbedProfiles() {}                     // per-user data folder + "/TALVEK"
 bool InstallFontsOrRelaunch(const std::string&, const CommandLine&) { return true; }  // false: exit 0
 void CheckFonts(const CommandLine&) {}                  // sets fontsLoaded
-void PrepareMainWindow(host::ReactHost&) {}             // title, hooks, icons, size, tray, session
+void ShutdownEngine() {}                                // the engine's orderly stop
+void StopSignIn() {}                                    // cancels a running sign-in flow
+void PurgeEmbedProfile(int /*budgetMs*/) {}             // the embed view's shutdown purge
+
+// The single-instance hold: the lock, its socket and the thread serving
+// hand-overs. Released once, by the quit worker or at the end of the run,
+// whichever comes first; the server stops before the socket goes.
+class InstanceHold {
+ public:
+  explicit InstanceHold(platform::InstanceGuard guard) : guard_(std::move(guard)) {}
+  ~InstanceHold() { Release(); }
+
+  void Serve(std::function<void(std::vector<std::string>)> onAccepted) {
+    std::lock_guard lock(mutex_);
+    if (!guard_.IsHeld()) return;
+    server_ = std::make_unique<platform::HandOverServer>(
+        guard_.ListenFd(), kHandOverSendMs, [] { return HostState::Get().IsQuitting(); }, std::move(onAccepted));
+  }
+
+  void Release() noexcept {
+    std::lock_guard lock(mutex_);
+    server_.reset();
+    guard_.Release();
+  }
+
+ private:
+  std::mutex mutex_;  // guards guard_ and server_ (released from the quit worker or the UI thread)
+  platform::InstanceGuard guard_;
+  std::unique_ptr<platform::HandOverServer> server_;
+};
+
+std::vector<std::string> IconFiles(const std::string& executableDir) {
+  std::vector<std::string> files;
+  for (int size : kIconSizes) files.push_back(executableDir + "/icons/talvek-" + std::to_string(size) + ".png");
+  return files;
+}
+
+bool DisplayPresent() {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+std::string JoinArguments(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const auto& argument : arguments) {
+    if (!line.empty()) line.push_back(' ');
+    line += argument;
+  }
+  return line;
+}
 
 }  // namespace
 
@@ -45,17 +105,20 @@ int RunApplication(const CommandLine& commandLine) {
     RemoveFontsForUninstall();
     return 0;
   }
-  platform::InstanceGuard instance;
+  platform::InstanceGuard guard;
   SingleInstanceDeps instanceDeps;
   instanceDeps.folder = platform::InstanceFolder().value_or("");
   instanceDeps.executablePath = platform::ExecutablePath().value_or("");
   instanceDeps.sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   instanceDeps.now = [] { return std::chrono::steady_clock::now(); };
-  if (DecideSingleInstance(commandLine, instanceDeps, instance) == StartDecision::HandedOver) return 0;
+  if (DecideSingleInstance(commandLine, instanceDeps, guard) == StartDecision::HandedOver) return 0;
+  auto instance = std::make_shared<InstanceHold>(std::move(guard));
 
   // (The UI thread needs no apartment set-up here.)
   WipeLeftOverEmbedProfiles();
-  // (Per-monitor DPI comes from the toolkit here.)
+  // Per-monitor scale comes with the toolkit; without a display the window
+  // is headless.
+  const bool gtk = DisplayPresent() && platform::InitGtk();
 
   const auto executableDir = platform::ExecutableDir();
   if (!executableDir) {
@@ -77,30 +140,59 @@ int RunApplication(const CommandLine& commandLine) {
   host.InstanceSettings().UseDirectDebugger = false;
   host.InstanceSettings().UseDeveloperSupport = false;
 
-  PrepareMainWindow(host);
+  // Window, hooks, icons, size, tray and session notifications.
+  window::ShellWindowDeps deps;
+  deps.makeWindow = [gtk](platform::MainWindowEvents events) -> std::unique_ptr<platform::MainWindow> {
+    if (gtk) return platform::MakeGtkWindow(std::move(events));
+    return std::make_unique<platform::HeadlessWindow>(std::move(events));
+  };
+  deps.makeTray = [gtk](platform::TrayOptions options, platform::TrayEvents events) {
+    auto primary = platform::MakeStatusNotifierTray(options, events);
+    std::function<std::unique_ptr<platform::Tray>()> fallback;
+    if (gtk) fallback = [options, events] { return platform::MakeXEmbedTray(options, events); };
+    return platform::MakeTrayWithFallback(std::move(primary), std::move(fallback));
+  };
+  deps.makeSessionMonitor = [](platform::SessionEvents events) { return platform::MakeSessionMonitor(std::move(events)); };
+  deps.iconFiles = IconFiles(*executableDir);
+  deps.stopSignIn = StopSignIn;
+  deps.purgeEmbedProfile = PurgeEmbedProfile;
+  deps.shutdownEngine = ShutdownEngine;
+  deps.releaseInstanceLock = [instance] { instance->Release(); };
+  deps.sendVisibility = [](bool visible) { HostState::Get().NotifyVisibility(visible); };
+  deps.endLoop = [&host] { host.Quit(0); };
+  deps.debugOutput = [](const char* text) { std::fputs(text, stderr); };
+  deps.sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  deps.exitProcess = [](int code) {
+    std::fflush(nullptr);
+    _exit(code);
+  };
+  window::ShellWindow mainWindow(std::move(deps));
+  mainWindow.Prepare();
 
   // Later starts hand their command line over; the window comes forward.
-  platform::HandOverServer handOver(
-      instance.ListenFd(), kHandOverSendMs, [] { return HostState::Get().IsQuitting(); },
-      [](std::vector<std::string>) { HostState::Get().CallShowMainWindow(); });
+  instance->Serve([&mainWindow](std::vector<std::string> arguments) { mainWindow.HandOver(JoinArguments(arguments)); });
 
-  // Until the window and session handling exist, an interrupt or a
-  // termination request ends the loop like the tray's Quit would.
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    g_unix_signal_add(
+  // The end of the session: a termination request, a hang-up or an
+  // interrupt (logind's shutdown notice comes through the session monitor).
+  std::vector<guint> signalSources;
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    signalSources.push_back(g_unix_signal_add(
         signal,
         [](gpointer data) -> gboolean {
-          static_cast<host::ReactHost*>(data)->Quit(0);
+          static_cast<window::ShellWindow*>(data)->EndSession();
           return G_SOURCE_CONTINUE;
         },
-        &host);
+        &mainWindow));
   }
 
   host.ViewOptions().ComponentName = kRootComponent;
+  mainWindow.Show();
   const int code = host.Start();
 
-  // Clean-up after the loop: icons and framework objects go with `host`;
-  // the instance socket goes before the lock (with `instance`).
+  // Clean-up after the loop: no more hand-overs, the socket before the
+  // lock; then the window, tray and icons.
+  for (guint source : signalSources) g_source_remove(source);
+  instance->Release();
   return code;
 }
 

@@ -52,3 +52,12 @@ class Tray {
 std::unique_ptr<Tray> MakeStatusNotifierTray(TrayOptions options, TrayEvents events);
 
 }  // namespace VirelantDesktop::platform
+
+namespace VirelantDesktop::platform {
+
+// The primary tray, and when it cannot add its icon, the fallback made on
+// demand (may return null). Remove() takes away whichever is shown.
+std::unique_ptr<Tray> MakeTrayWithFallback(std::unique_ptr<Tray> primary,
+                                           std::function<std::unique_ptr<Tray>()> makeFallback);
+
+}  // namespace VirelantDesktop::platform

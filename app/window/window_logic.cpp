@@ -83,6 +83,12 @@ void WindowLogic::OnSessionDisconnected(bool disconnected) {
   UpdateVisibility();
 }
 
+void WindowLogic::OnWindowStateRead(bool shown, bool minimized) {
+  shown_ = shown;
+  minimized_ = minimized;
+  UpdateVisibility();
+}
+
 void WindowLogic::UpdateVisibility() {
   const bool visible = shown_ && !minimized_ && !locked_ && !disconnected_;
   if (visible == lastSentVisible_) return;

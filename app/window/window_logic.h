@@ -74,6 +74,8 @@ class WindowLogic {
   void OnMinimized(bool minimized);
   void OnSessionLocked(bool locked);
   void OnSessionDisconnected(bool disconnected);
+  // Shown and minimised read back from the window after it moved or resized.
+  void OnWindowStateRead(bool shown, bool minimized);
 
   bool Visible() const noexcept { return lastSentVisible_; }
   bool TrayIconPresent() const noexcept { return trayPresent_; }

@@ -5,21 +5,12 @@
 
 #include <optional>
 
+#include "platform/main_window.h"
+
 namespace VirelantDesktop::window {
 
-struct Size {
-  int width = 0;
-  int height = 0;
-  bool operator==(const Size&) const = default;
-};
-
-struct Rect {
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-  bool operator==(const Rect&) const = default;
-};
+using Size = platform::PixelSize;
+using Rect = platform::PixelRect;
 
 // Logical sizes (96 DPI).
 inline constexpr Size kDefaultClient{430, 932};

@@ -1,0 +1,228 @@
+// The shell as a user meets it on a desktop: its window, its tray menu and
+// its single instance, on a real X server with a window manager and a
+// session bus (scripts/with-desktop.sh provides all three). Each test starts
+// talvek with HOME, XDG folders and a runtime folder of its own.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/x11_probe.h"
+
+// Xlib last: its macros (None, Bool, Status, ...) clash with names above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace VirelantDesktop::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kTitle = "TALVEK";
+constexpr auto kStartTimeout = 20s;  // a cold start to its window, on a busy machine
+constexpr auto kChangeTimeout = 5s;  // a running shell's reaction to a request
+constexpr auto kSettle = 500ms;      // "keeps running" means: still alive this long after
+
+bool HaveDisplay() {
+  const char* display = std::getenv("DISPLAY");
+  return display != nullptr && *display != '\0';
+}
+
+class ShellDesktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY: run under scripts/with-desktop.sh";
+    ASSERT_TRUE(probe_.connected()) << "cannot open DISPLAY " << std::getenv("DISPLAY");
+    for (const char* folder : {"home", "data", "config", "cache", "state", "runtime"}) {
+      std::filesystem::create_directory(home_.Join(folder));
+      std::filesystem::permissions(home_.Join(folder), std::filesystem::perms::owner_all);
+    }
+    // The display and the session bus stay the suite's.
+    environment_ = WithVariables(CurrentEnvironment(), {{"HOME", home_.Join("home")},
+                                                        {"XDG_DATA_HOME", home_.Join("data")},
+                                                        {"XDG_CONFIG_HOME", home_.Join("config")},
+                                                        {"XDG_CACHE_HOME", home_.Join("cache")},
+                                                        {"XDG_STATE_HOME", home_.Join("state")},
+                                                        {"XDG_RUNTIME_DIR", home_.Join("runtime")}});
+  }
+
+  std::unique_ptr<ChildProcess> StartShell() {
+    return std::make_unique<ChildProcess>(std::vector<std::string>{TALVEK_PATH}, environment_);
+  }
+
+  // The viewable window titled "TALVEK" of process `pid`; 0 when none shows
+  // in time.
+  XWindowId ShownWindow(pid_t pid, std::chrono::milliseconds timeout = kStartTimeout) {
+    XWindowId shown = 0;
+    WaitFor(
+        [&] {
+          for (XWindowId window : probe_.FindClients(kTitle, pid)) {
+            if (probe_.Viewable(window)) shown = window;
+          }
+          return shown != 0;
+        },
+        timeout);
+    return shown;
+  }
+
+  bool BecomesHidden(XWindowId window) {
+    return WaitFor([&] { return !probe_.Viewable(window); }, kChangeTimeout);
+  }
+
+  X11Probe probe_;
+  TempDir home_;
+  std::vector<std::string> environment_;
+};
+
+TEST_F(ShellDesktop, ClosingOnlyHidesTheWindowAndASecondStartBringsItBack) {
+  auto shell = StartShell();
+  ASSERT_TRUE(shell->started());
+  XWindowId window = ShownWindow(shell->pid());
+  ASSERT_NE(window, 0u) << "no viewable window titled " << kTitle;
+  EXPECT_EQ(probe_.FindClients(kTitle, shell->pid()).size(), 1u) << "one top-level window";
+  EXPECT_EQ(probe_.InstanceName(window), "talvek");
+
+  ASSERT_TRUE(probe_.RequestClose(window)) << "the window takes WM_DELETE_WINDOW";
+  EXPECT_TRUE(BecomesHidden(window)) << "closing hides the window";
+  std::this_thread::sleep_for(kSettle);
+  ASSERT_TRUE(shell->Running()) << "closing the window ends the process";
+
+  for (const bool iconified : {false, true}) {
+    SCOPED_TRACE(iconified ? "window iconified" : "window closed");
+    if (iconified) {
+      ASSERT_TRUE(probe_.Iconify(window));
+      ASSERT_TRUE(BecomesHidden(window));
+    }
+    ChildProcess second({TALVEK_PATH}, environment_);
+    EXPECT_EQ(second.Wait(10s), 0) << "a second start hands over and exits 0";
+    window = ShownWindow(shell->pid(), kChangeTimeout);
+    ASSERT_NE(window, 0u) << "the running instance shows its window again";
+    EXPECT_TRUE(WaitFor([&] { return probe_.ActiveWindow() == window; }, kChangeTimeout))
+        << "and activates it; active: " << probe_.ActiveWindow();
+  }
+  EXPECT_TRUE(shell->Running());
+}
+
+// Clicks a tray menu item as a tray host does; gdbus's exit code.
+[[maybe_unused]] int ClickMenuItem(const std::string& service, int id) {
+  ChildProcess gdbus({"gdbus", "call", "--session", "--dest", service, "--object-path", "/MenuBar", "--method",
+                      "com.canonical.dbusmenu.Event", std::to_string(id), "'clicked'", "<int32 0>", "0"});
+  return gdbus.Wait(10s);
+}
+
+TEST_F(ShellDesktop, TrayItemRegistersAndItsMenuOpensAndQuits) {
+#ifndef TALVEK_SNI_WATCHER_PATH
+  GTEST_SKIP() << "built without the talvek-test-sni-watcher program";
+#else
+  ChildProcess watcher({TALVEK_SNI_WATCHER_PATH});
+  ASSERT_TRUE(watcher.WaitForOutput("ready\n", 10s)) << watcher.output();
+  auto shell = StartShell();
+  ASSERT_TRUE(shell->started());
+  const std::string service = "org.kde.StatusNotifierItem-" + std::to_string(shell->pid()) + "-1";
+  ASSERT_TRUE(watcher.WaitForOutput("registered " + service + " ", kStartTimeout)) << watcher.output();
+
+  const XWindowId window = ShownWindow(shell->pid());
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(probe_.RequestClose(window));
+  ASSERT_TRUE(BecomesHidden(window));
+  EXPECT_EQ(ClickMenuItem(service, 40001), 0);
+  EXPECT_NE(ShownWindow(shell->pid(), kChangeTimeout), 0u) << "Open TALVEK shows the window";
+
+  EXPECT_EQ(ClickMenuItem(service, 40002), 0) << "the click is answered before the process ends";
+  EXPECT_EQ(shell->Wait(6s), 0) << "Quit ends the process with 0";
+#endif
+}
+
+TEST_F(ShellDesktop, TwentySimultaneousStartsLeaveOneRunning) {
+  std::vector<std::unique_ptr<ChildProcess>> starts;
+  for (int i = 0; i < 20; ++i) starts.push_back(StartShell());
+  const auto ended = [&] {
+    return std::count_if(starts.begin(), starts.end(), [](const auto& start) { return !start->Running(); });
+  };
+  ASSERT_TRUE(WaitFor([&] { return ended() >= 19; }, 60s)) << ended() << " of 20 ended";
+  std::this_thread::sleep_for(kSettle);
+
+  ChildProcess* survivor = nullptr;
+  for (const auto& start : starts) {
+    if (start->Running()) {
+      EXPECT_EQ(survivor, nullptr) << "a second instance keeps running";
+      survivor = start.get();
+    } else {
+      EXPECT_EQ(start->Wait(0ms), 0) << "pid " << start->pid();
+    }
+  }
+  ASSERT_NE(survivor, nullptr) << "every start ended";
+  EXPECT_NE(ShownWindow(survivor->pid()), 0u);
+  size_t windows = 0;
+  for (const auto& start : starts) windows += probe_.FindClients(kTitle, start->pid()).size();
+  EXPECT_EQ(windows, 1u);
+}
+
+TEST_F(ShellDesktop, AStartAfterTheInstanceWasKilledRunsOnItsOwn) {
+  auto first = StartShell();
+  ASSERT_NE(ShownWindow(first->pid()), 0u);
+  first->Signal(SIGKILL);
+  ASSERT_EQ(first->Wait(5s), 128 + SIGKILL);
+
+  auto next = StartShell();
+  EXPECT_NE(ShownWindow(next->pid()), 0u) << "the new start shows a window of its own";
+  std::this_thread::sleep_for(kSettle);
+  EXPECT_TRUE(next->Running()) << "it handed over to the killed instance";
+}
+
+// The probe on a plain Xlib window of the test's own: the tests above take
+// its word on what the window manager did.
+TEST(X11Probe, FindsClosesAndIconifiesAClientThroughTheWindowManager) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY: run under scripts/with-desktop.sh";
+  std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+  ASSERT_NE(display, nullptr);
+  const char* title = "talvek probe check";
+  const Window window =
+      XCreateSimpleWindow(display.get(), DefaultRootWindow(display.get()), 0, 0, 200, 100, 0, 0, 0);
+  XStoreName(display.get(), window, title);
+  Atom deleteWindow = XInternAtom(display.get(), "WM_DELETE_WINDOW", False);
+  XSetWMProtocols(display.get(), window, &deleteWindow, 1);
+  const long pid = getpid();
+  XChangeProperty(display.get(), window, XInternAtom(display.get(), "_NET_WM_PID", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+  XMapWindow(display.get(), window);
+  XFlush(display.get());
+
+  X11Probe probe;
+  ASSERT_TRUE(WaitFor([&] { return probe.FindClients(title, getpid()).size() == 1; }, kChangeTimeout));
+  EXPECT_EQ(probe.FindClients(title, getpid()).front(), window) << "the client, not the manager's frame";
+  EXPECT_TRUE(probe.FindClients(title, getpid() + 1).empty());
+  EXPECT_TRUE(probe.FindClients("talvek probe").empty()) << "titles match exactly";
+  EXPECT_TRUE(WaitFor([&] { return probe.Viewable(window) && probe.ActiveWindow() == window; }, kChangeTimeout));
+
+  ASSERT_TRUE(probe.RequestClose(window));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        while (XPending(display.get()) > 0) {
+          XEvent event;
+          XNextEvent(display.get(), &event);
+          if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow) return true;
+        }
+        return false;
+      },
+      kChangeTimeout))
+      << "WM_DELETE_WINDOW arrives";
+
+  ASSERT_TRUE(probe.Iconify(window));
+  EXPECT_TRUE(WaitFor([&] { return !probe.Viewable(window); }, kChangeTimeout));
+  XDestroyWindow(display.get(), window);
+}
+
+}  // namespace
+}  // namespace VirelantDesktop::testing
