@@ -312,6 +312,8 @@ StatusNotifierTray::StatusNotifierTray(TrayOptions options, TrayEvents events)
     g_clear_error(&error);
     return;
   }
+  // A bus that goes away takes the icon with it, not the shell.
+  g_dbus_connection_set_exit_on_close(bus_, FALSE);
   watch_id_ = g_bus_watch_name_on_connection(bus_, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE, &OnWatcherAppeared,
                                              &OnWatcherVanished, this, nullptr);
 }
