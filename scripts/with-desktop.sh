@@ -82,25 +82,9 @@ openbox=$!
 # openbox publishes its desktops once it manages the screen.
 waitUntil 10 xdotool get_num_desktops || fail "openbox did not start" openbox
 
-# The session bus starts no services on demand: those would run with the
-# bus's environment (the real HOME) and whatever the machine has installed.
-# Peers a test needs it starts itself.
-mkdir -m 700 "$work/bus"
-cat >"$work/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:dir=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
+# A private session bus (no on-demand services).
+source "$(dirname "${BASH_SOURCE[0]}")/private-bus-config.sh"
+write_private_bus_config "$work"
 
 # The command runs in the background so that a stop request reaches it at
 # once (dbus-run-session passes none on); the session and its bus end with it.
