@@ -22,20 +22,26 @@ ShellWindow::ShellWindow(ShellWindowDeps deps)
       uiQueue_(std::make_shared<host::LoopTaskQueue>(g_main_context_default(), nullptr)),
       window_(deps_.makeWindow(platform::MainWindowEvents{
           .closeRequested = [this] { return logic_.OnCloseRequested(); },
-          .shownChanged = [this](bool shown) { logic_.OnShown(shown); },
+          .shownChanged =
+              [this](bool shown) {
+                if (listening_) logic_.OnShown(shown);
+              },
           .stateChanged =
               [this](bool minimized, bool maximized) {
+                if (!listening_) return;
                 logic_.OnMinimized(minimized);
                 sizing_.OnStateChanged(minimized, maximized);
                 AfterMoveOrResize();
               },
           .geometryChanged =
               [this] {
+                if (!listening_) return;
                 titleBar_.UpdateDragStrip();
                 AfterMoveOrResize();
               },
           .dpiChanged =
               [this] {
+                if (!listening_) return;
                 window_->SetIcons(deps_.iconFiles);
                 sizing_.OnDpiChanged();
                 titleBar_.UpdateDragStrip();
@@ -83,6 +89,8 @@ void ShellWindow::Prepare() {
   sizing_.ApplyInitialSize();
   sizing_.PushLimits();
 
+  // From here on the window's events reach the logic.
+  listening_ = true;
   logic_.OnStart();  // the tray icon
   RegisterSession();
   titleBar_.UpdateDragStrip();

@@ -106,6 +106,7 @@ class ShellWindow final : private WindowPort {
   WindowLogic logic_;
   WindowSizing sizing_;
   TitleBar titleBar_;
+  bool listening_ = false;  // the window's events reach the logic (after the first size)
   bool sessionFailedOnce_ = false;
   bool destroyed_ = false;
 };
