@@ -1,91 +1,19 @@
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 
-// A child program with its standard output on a pipe; killed if the test
-// leaves early.
-class Child {
- public:
-  explicit Child(std::vector<std::string> argv) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    std::vector<char*> args;
-    for (auto& arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-
-  bool started() const { return pid_ > 0; }
-
-  // Reads output until it contains `text` or the deadline passes.
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd pfd{out_, POLLIN, 0};
-      if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = read(out_, buffer, sizeof buffer);
-      if (n <= 0) return false;
-      output_.append(buffer, static_cast<size_t>(n));
-    }
-    return true;
-  }
-
-  // Waits for the exit; -1 when it did not exit normally in time.
-  int Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      usleep(5000);
-    }
-    return -1;
-  }
-
-  void Signal(int signal) const {
-    if (pid_ > 0) kill(pid_, signal);  // never kill(-1): that signals every process
-  }
-  const std::string& output() const { return output_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string output_;
-};
+using Child = VirelantDesktop::testing::ChildProcess;
 
 TEST(Talvek, RunsTheDemoBundleHeadlessAndEndsOnTerminate) {
   Child talvek({TALVEK_PATH});
@@ -112,7 +40,7 @@ TEST(Talvek, ASecondStartHandsOverAndExitsZero) {
   EXPECT_EQ(uninstall.Wait(std::chrono::seconds(5)), 0) << "the uninstall switch needs no lock";
 
   first.Signal(SIGKILL);  // a killed instance must not block the next start
-  EXPECT_EQ(first.Wait(std::chrono::seconds(5)), -1);
+  EXPECT_EQ(first.Wait(std::chrono::seconds(5)), 128 + SIGKILL);
   Child third({TALVEK_PATH});
   ASSERT_TRUE(third.WaitForOutput("demo bundle done", std::chrono::seconds(10))) << third.output();
   third.Signal(SIGTERM);
