@@ -7,7 +7,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -77,12 +76,6 @@ std::vector<std::string> IconFiles(const std::string& executableDir) {
   return files;
 }
 
-bool DisplayPresent() {
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
 std::string JoinArguments(const std::vector<std::string>& arguments) {
   std::string line;
   for (const auto& argument : arguments) {
@@ -118,7 +111,7 @@ int RunApplication(const CommandLine& commandLine) {
   WipeLeftOverEmbedProfiles();
   // Per-monitor scale comes with the toolkit; without a display the window
   // is headless.
-  const bool gtk = DisplayPresent() && platform::InitGtk();
+  const bool gtk = platform::InitGtk();
 
   const auto executableDir = platform::ExecutableDir();
   if (!executableDir) {

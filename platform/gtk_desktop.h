@@ -10,8 +10,8 @@
 namespace VirelantDesktop::platform {
 
 // Sets the program name and opens the display on this thread, which becomes
-// the toolkit's thread. False when no display can be opened (then nothing
-// below may be used).
+// the toolkit's thread. False when neither DISPLAY nor WAYLAND_DISPLAY is set
+// or the display cannot be opened (then nothing below may be used).
 bool InitGtk();
 
 // A top-level window with a client-side title bar. Fires no event before

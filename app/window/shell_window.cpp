@@ -36,6 +36,8 @@ ShellWindow::ShellWindow(ShellWindowDeps deps)
           .geometryChanged =
               [this] {
                 if (!listening_) return;
+                // The frame may have changed with the size: the limits follow.
+                sizing_.PushLimits();
                 titleBar_.UpdateDragStrip();
                 AfterMoveOrResize();
               },
@@ -99,17 +101,21 @@ void ShellWindow::Prepare() {
 void ShellWindow::Show() { window_->Show(); }
 
 void ShellWindow::InstallHooks() {
+  // RequestQuit and ShowMainWindow run on any thread, possibly while this
+  // object goes away: they hold the queue (closed first thing on
+  // destruction, so posted tasks never outlive it) and copies of what they
+  // call, never `this` outside a posted task.
   HostHooks hooks;
   std::weak_ptr<host::LoopTaskQueue> queue = uiQueue_;
-  hooks.requestQuit = [this, queue] {
+  hooks.requestQuit = [this, queue, shutdownEngine = deps_.shutdownEngine, exitProcess = deps_.exitProcess] {
     auto ui = queue.lock();
     if (ui && ui->Post([this] { logic_.OnCommand(kCommandQuit); })) return;
     // No window to take the command: stop the engine here and end.
-    if (deps_.shutdownEngine) deps_.shutdownEngine();
-    if (deps_.exitProcess) deps_.exitProcess(0);
+    if (shutdownEngine) shutdownEngine();
+    if (exitProcess) exitProcess(0);
   };
-  hooks.showMainWindow = [this, queue] {
-    if (StateOf(deps_).IsQuitting()) return;
+  hooks.showMainWindow = [this, queue, state = &StateOf(deps_)] {
+    if (state->IsQuitting()) return;
     if (auto ui = queue.lock()) ui->Post([this] { logic_.OnCommand(kCommandOpen); });
   };
   hooks.applyWindowResizable = [this](bool resizable) {

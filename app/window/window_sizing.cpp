@@ -37,6 +37,23 @@ void WindowSizing::ClampToWorkArea() {
   }
 }
 
+Size WindowSizing::ResizeWithinWorkArea(Size outer) {
+  const auto current = window_.WindowRect();
+  const auto work = window_.WorkArea();
+  if (!current || !work || window_.IsMaximized() || window_.IsMinimized()) {
+    window_.SetWindowSize(outer);
+    return outer;
+  }
+  const Rect wanted{current->x, current->y, outer.width, outer.height};
+  const Rect placed = window::ClampToWorkArea(wanted, *work, WindowSizeFor(kMinClient)).value_or(wanted);
+  if (placed.x == current->x && placed.y == current->y) {
+    window_.SetWindowSize(SizeOf(placed));
+  } else {
+    window_.SetWindowRect(placed);
+  }
+  return SizeOf(placed);
+}
+
 platform::SizeLimits WindowSizing::Limits() {
   platform::SizeLimits limits;
   if (!fixed_) {
@@ -110,12 +127,10 @@ void WindowSizing::ApplyResizable(bool resizable, const std::function<void()>& r
   }
 
   cachedFixedDpi_ = 0;
-  window_.SetWindowSize(WindowSizeFor(target));
-  ClampToWorkArea();
+  const Size applied = ResizeWithinWorkArea(WindowSizeFor(target));
 
   if (entering) {
-    const auto outer = window_.WindowRect();
-    cachedFixed_ = outer ? SizeOf(*outer) : WindowSizeFor(target);
+    cachedFixed_ = applied;
     cachedFixedDpi_ = dpi;
     if (!window_.IsMaximized() && !window_.IsMinimized()) MeasureFrame();
   }

@@ -46,6 +46,11 @@ class WindowSizing {
 
  private:
   void MeasureFrame();
+  // Gives the window `outer` size, pulled into the work area, in one request
+  // computed from the size asked for: a toolkit may carry out a resize only
+  // after it was asked, so the window is not read back in between. Returns
+  // the size given.
+  Size ResizeWithinWorkArea(Size outer);
 
   platform::MainWindow& window_;
   bool customTitleBar_ = false;

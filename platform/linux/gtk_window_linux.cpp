@@ -201,14 +201,23 @@ class GtkMainWindow final : public MainWindow {
 
   void SetSizeLimits(const SizeLimits& limits) override {
     if (!Alive()) return;
+    // The hints bound the toplevel's own X window, which holds the
+    // client-side title bar and borders; only a frame the window manager
+    // draws around it is taken off.
     const int scale = Scale();
-    const PixelSize frame = FrameExtraEstimate();
+    const PixelSize frame = ManagerFrame();
     GdkGeometry geometry{};
     geometry.min_width = std::max(1, (limits.minimum.width - frame.width) / scale);
     geometry.min_height = std::max(1, (limits.minimum.height - frame.height) / scale);
     geometry.max_width = limits.maximumWidth ? std::max(1, (*limits.maximumWidth - frame.width) / scale) : G_MAXSHORT;
     geometry.max_height =
         limits.maximumHeight ? std::max(1, (*limits.maximumHeight - frame.height) / scale) : G_MAXSHORT;
+    // Pushed after every move and resize: only a change goes to the server.
+    if (hints_ && hints_->min_width == geometry.min_width && hints_->min_height == geometry.min_height &&
+        hints_->max_width == geometry.max_width && hints_->max_height == geometry.max_height) {
+      return;
+    }
+    hints_ = geometry;
     gtk_window_set_geometry_hints(window_, nullptr, &geometry,
                                   static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
   }
@@ -283,6 +292,18 @@ class GtkMainWindow final : public MainWindow {
     return {rect.x * scale, rect.y * scale, rect.width * scale, rect.height * scale};
   }
 
+  // The decorations the window manager adds around the toplevel (none for a
+  // window with a client-side title bar), device pixels.
+  PixelSize ManagerFrame() const {
+    GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window_));
+    if (gdkWindow == nullptr) return {};
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(gdkWindow, &frame);
+    const int scale = Scale();
+    return {std::max(0, frame.width - gdk_window_get_width(gdkWindow)) * scale,
+            std::max(0, frame.height - gdk_window_get_height(gdkWindow)) * scale};
+  }
+
   void Resize(int deviceWidth, int deviceHeight) {
     const int scale = Scale();
     gtk_window_resize(window_, std::max(1, deviceWidth / scale), std::max(1, deviceHeight / scale));
@@ -331,14 +352,16 @@ class GtkMainWindow final : public MainWindow {
 
   static gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
     auto* self = static_cast<GtkMainWindow*>(data);
-    if (!self->IsMaximized() && !self->IsMinimized()) self->normal_ = self->WindowRect();
-    // Report after GTK took in the new size.
+    // A resize by mouse sends a stream of these: measure and report once,
+    // after GTK took in the new size.
     if (self->configurePending_ == 0) {
       self->configurePending_ = g_idle_add(
           [](gpointer selfData) -> gboolean {
             auto* window = static_cast<GtkMainWindow*>(selfData);
             window->configurePending_ = 0;
-            if (window->Alive()) Safely(window->events_.geometryChanged);
+            if (!window->Alive()) return G_SOURCE_REMOVE;
+            if (!window->IsMaximized() && !window->IsMinimized()) window->normal_ = window->WindowRect();
+            Safely(window->events_.geometryChanged);
             return G_SOURCE_REMOVE;
           },
           self);
@@ -367,6 +390,7 @@ class GtkMainWindow final : public MainWindow {
   GtkCssProvider* css_ = nullptr;
   GdkWindowState state_ = static_cast<GdkWindowState>(0);
   std::optional<PixelRect> normal_;
+  std::optional<GdkGeometry> hints_;
   std::optional<CaptionColors> colors_;
   int stripHeight_ = 32;
   bool resizable_ = true;
@@ -377,6 +401,9 @@ class GtkMainWindow final : public MainWindow {
 }  // namespace
 
 bool InitGtk() {
+  const char* display = g_getenv("DISPLAY");
+  const char* wayland = g_getenv("WAYLAND_DISPLAY");
+  if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0')) return false;
   g_set_prgname("talvek");
   return gtk_init_check(nullptr, nullptr) != FALSE;
 }
