@@ -111,7 +111,11 @@ int RunApplication(const CommandLine& commandLine) {
   WipeLeftOverEmbedProfiles();
   // Per-monitor scale comes with the toolkit; without a display the window
   // is headless.
-  const bool gtk = platform::InitGtk();
+  const platform::GtkStart display = platform::InitGtk();
+  if (display == platform::GtkStart::OpenFailed) {
+    std::fprintf(stderr, "talvek: cannot open the display; running without a window\n");
+  }
+  const bool gtk = display == platform::GtkStart::Ready;
 
   const auto executableDir = platform::ExecutableDir();
   if (!executableDir) {

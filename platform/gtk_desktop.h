@@ -10,9 +10,13 @@
 namespace VirelantDesktop::platform {
 
 // Sets the program name and opens the display on this thread, which becomes
-// the toolkit's thread. False when neither DISPLAY nor WAYLAND_DISPLAY is set
-// or the display cannot be opened (then nothing below may be used).
-bool InitGtk();
+// the toolkit's thread. Unless Ready, nothing below may be used.
+enum class GtkStart {
+  Ready,
+  NoDisplay,    // neither DISPLAY nor WAYLAND_DISPLAY is set
+  OpenFailed,   // one is set, but the display cannot be opened
+};
+GtkStart InitGtk();
 
 // A top-level window with a client-side title bar. Fires no event before
 // the constructor returns.

@@ -400,12 +400,14 @@ class GtkMainWindow final : public MainWindow {
 
 }  // namespace
 
-bool InitGtk() {
+GtkStart InitGtk() {
   const char* display = g_getenv("DISPLAY");
   const char* wayland = g_getenv("WAYLAND_DISPLAY");
-  if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0')) return false;
+  if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0')) {
+    return GtkStart::NoDisplay;
+  }
   g_set_prgname("talvek");
-  return gtk_init_check(nullptr, nullptr) != FALSE;
+  return gtk_init_check(nullptr, nullptr) != FALSE ? GtkStart::Ready : GtkStart::OpenFailed;
 }
 
 std::unique_ptr<MainWindow> MakeGtkWindow(MainWindowEvents events) {

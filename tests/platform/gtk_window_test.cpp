@@ -36,7 +36,7 @@ Size SettledClient(MainWindow& window) {
 }
 
 TEST(GtkWindow, FixedSizeHoldsAgainstResizeAndLeavingRestores) {
-  if (!InitGtk()) GTEST_SKIP() << "no display: run under scripts/with-desktop.sh";
+  if (InitGtk() != GtkStart::Ready) GTEST_SKIP() << "no display: run under scripts/with-desktop.sh";
   // As the shell does: limits follow every move and resize.
   window::WindowSizing* sizingRef = nullptr;
   MainWindowEvents events;
