@@ -16,6 +16,7 @@
 #include "app/single_instance_step.h"
 #include "app/window/shell_window.h"
 #include "host/react_host.h"
+#include "modules/engine/engine_host.h"
 #include "platform/folders.h"
 #include "platform/gtk_desktop.h"
 #include "platform/headless_window.h"
@@ -39,7 +40,6 @@ void RemoveFontsForUninstall() {}                       // the per-user font rem
 void WipeLeftOverEmbedProfiles() {}                     // per-user data folder + "/TALVEK"
 bool InstallFontsOrRelaunch(const std::string&, const CommandLine&) { return true; }  // false: exit 0
 void CheckFonts(const CommandLine&) {}                  // sets fontsLoaded
-void ShutdownEngine() {}                                // the engine's orderly stop
 void StopSignIn() {}                                    // cancels a running sign-in flow
 void PurgeEmbedProfile(int /*budgetMs*/) {}             // the embed view's shutdown purge
 
@@ -153,7 +153,7 @@ int RunApplication(const CommandLine& commandLine) {
   deps.iconFiles = IconFiles(*executableDir);
   deps.stopSignIn = StopSignIn;
   deps.purgeEmbedProfile = PurgeEmbedProfile;
-  deps.shutdownEngine = ShutdownEngine;
+  deps.shutdownEngine = [] { ShutdownEngine(); };
   deps.releaseInstanceLock = [instance] { instance->Release(); };
   deps.sendVisibility = [](bool visible) { HostState::Get().NotifyVisibility(visible); };
   deps.endLoop = [&host] { host.Quit(0); };
