@@ -1,0 +1,359 @@
+// EngineHost against the real engine double (tools/test_engine) in a real job.
+#include "modules/engine/engine_host_module.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <thread>
+
+#include "modules/engine/engine_host.h"
+#include "tests/support/fake_react_context.h"
+#include "tests/support/test_invoker.h"
+
+namespace VirelantDesktop {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ModuleUnderTest;
+using testing::PromiseProbe;
+
+// Gone, or a zombie nobody reaps (the container's init does not).
+bool IsDead(long pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+bool BecomesDead(long pid) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!IsDead(pid)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// Holds the exit watcher back until Release(), so that a test can look into
+// the time between the engine's death and its exit event.
+class WatcherGate {
+ public:
+  WatcherGate() {
+    engine::SetThreadStarterForTesting([state = state_](std::function<void()> work, KeepAliveToken hold) {
+      if (++state->calls % 3 == 0) {  // writer, reader, watcher
+        work = [state, work = std::move(work)] {
+          std::unique_lock lock(state->mutex);
+          state->released.wait(lock, [&] { return state->open; });
+          lock.unlock();
+          work();
+        };
+      }
+      return StartDetachedThread(std::move(work), std::move(hold));
+    });
+  }
+  ~WatcherGate() {
+    Release();
+    engine::SetThreadStarterForTesting(nullptr);
+  }
+  void Release() {
+    std::lock_guard lock(state_->mutex);
+    state_->open = true;
+    state_->released.notify_all();
+  }
+
+ private:
+  // Shared with the threads it holds back, which may outlive the gate.
+  struct State {
+    int calls = 0;  // only the starting thread counts
+    std::mutex mutex;  // guards open
+    std::condition_variable released;
+    bool open = false;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+class EngineHostTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { platform::SetJobGuardPathForTesting(TALVEK_JOB_GUARD); }
+  void SetUp() override { host_.Initialize(context_.Context()); }
+  void TearDown() override {
+    host_.Call("stop");
+    for (int i = 0; i < 500 && IsRunning(); ++i) std::this_thread::sleep_for(10ms);
+  }
+
+  std::shared_ptr<PromiseProbe> Call(const std::string& method, const std::vector<JSValue>& args = {}) {
+    auto probe = host_.Call(method, args);
+    EXPECT_TRUE(probe->WaitSettled(30s)) << method;
+    return probe;
+  }
+  long Start(std::vector<std::string> args = {}) {
+    auto probe = Call("start", {TALVEK_TEST_ENGINE, JSValue(args)});
+    EXPECT_TRUE(probe->IsResolved()) << probe->Error().code << " " << probe->Error().message;
+    return probe->IsResolved() ? probe->Value().get<long>() : -1;
+  }
+  bool IsRunning() { return Call("isRunning")->Value() == JSValue(true); }
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    for (const auto& event : context_.Events()) {
+      if (event.eventName == "EngineHost.evt") lines.push_back(event.payload.at("line").get<std::string>());
+    }
+    return lines;
+  }
+  // Waits for an output line containing `text`; returns it.
+  std::string WaitForLine(const std::string& text, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+      for (const std::string& line : Lines()) {
+        if (line.find(text) != std::string::npos) return line;
+      }
+      std::this_thread::sleep_for(2ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    ADD_FAILURE() << "no line with " << text;
+    return "";
+  }
+  // The exit event's payload, or null at the deadline.
+  JSValue WaitForExitEvent(std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+      for (const auto& event : context_.Events()) {
+        if (event.eventName == "EngineHost.exit") return event.payload;
+      }
+      std::this_thread::sleep_for(2ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return nullptr;
+  }
+  size_t ExitEvents() const {
+    size_t count = 0;
+    for (const auto& event : context_.Events()) count += event.eventName == "EngineHost.exit";
+    return count;
+  }
+
+  testing::FakeReactContext context_;
+  ModuleUnderTest host_{"EngineHost"};
+};
+
+const JSValue kRequestedZero = {{"code", 0}, {"reason", "requested"}};
+const JSValue kTerminated = {{"code", 1}, {"reason", "requested"}};
+
+TEST_F(EngineHostTest, StartTalkStopAndStartAgain) {
+  const long pid = Start();
+  ASSERT_GT(pid, 0);
+  EXPECT_TRUE(IsRunning());
+  EXPECT_EQ(Call("pid")->Value(), JSValue(pid));
+  EXPECT_EQ(WaitForLine("ready"), "{\"evt\":\"ready\",\"pid\":" + std::to_string(pid) + "}");
+  EXPECT_EQ(Call("send", {"hello engine"})->Value(), JSValue(true));
+  WaitForLine("hello engine");
+
+  auto second = Call("start", {TALVEK_TEST_ENGINE, JSValue::array()});
+  EXPECT_EQ(second->Error().code, "already_running");
+  EXPECT_EQ(second->Error().message, "엔진이 이미 실행 중");
+
+  EXPECT_EQ(Call("stopGraceful", {10000000})->Value(), JSValue("quit"));
+  EXPECT_EQ(WaitForExitEvent(), kRequestedZero);
+  EXPECT_EQ(Lines().back(), "{\"evt\":\"quitting\"}") << "the last lines come before the exit event";
+  EXPECT_FALSE(IsRunning());
+  EXPECT_EQ(Call("pid")->Value(), JSValue(nullptr));
+  EXPECT_GT(Start(), 0) << "the slot is free once the exit event was sent";
+}
+
+TEST_F(EngineHostTest, BetweenDeathAndExitEventTheEngineIsGoneButTheSlotIsTaken) {
+  WatcherGate gate;
+  Start({"--exit", "3"});
+  for (int i = 0; i < 500 && IsRunning(); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_FALSE(IsRunning());
+  EXPECT_EQ(Call("pid")->Value(), JSValue(nullptr));
+  auto send = Call("send", {"x"});
+  EXPECT_EQ(send->Error().code, "not_running");
+  EXPECT_EQ(send->Error().message, "엔진이 실행 중이 아님");
+  EXPECT_EQ(Call("start", {TALVEK_TEST_ENGINE, JSValue::array()})->Error().code, "already_running");
+  EXPECT_EQ(Call("stopGraceful", {100})->Value(), JSValue("not_running"));
+
+  gate.Release();
+  EXPECT_EQ(WaitForExitEvent(), (JSValue{{"code", 3}, {"reason", "unexpected"}}));
+  for (int i = 0; i < 500 && Call("start", {TALVEK_TEST_ENGINE, JSValue::array()})->IsRejected(); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(IsRunning());
+}
+
+TEST_F(EngineHostTest, NothingRunning) {
+  EXPECT_EQ(Call("stop")->Value(), JSValue(true));
+  EXPECT_EQ(Call("stopGraceful", {0})->Value(), JSValue("not_running"));
+  EXPECT_EQ(Call("isRunning")->Value(), JSValue(false));
+  EXPECT_EQ(Call("pid")->Value(), JSValue(nullptr));
+  EXPECT_EQ(Call("send", {"x"})->Error().code, "not_running");
+  EXPECT_EQ(ShutdownEngine(), "not_running");
+  EXPECT_EQ(StopEngineForUpdate(), "not_running");
+  EXPECT_FALSE(IsEngineRunning());
+  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(context_.Events().empty());
+}
+
+TEST_F(EngineHostTest, AnEngineIgnoringQuitLeavesAtEndOfInput) {
+  Start({"--ignore-quit"});
+  WaitForLine("ready");
+  EXPECT_EQ(Call("stopGraceful", {5000})->Value(), JSValue("eof"));
+  EXPECT_EQ(WaitForExitEvent(), kRequestedZero);
+  EXPECT_EQ(Lines().back(), "{\"evt\":\"eof\"}");
+}
+
+TEST_F(EngineHostTest, AGracefulStopWithoutWaitingEndsAtOnce) {
+  Start({"--ignore-quit"});
+  WaitForLine("ready");
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(Call("stopGraceful", {-3})->Value(), JSValue("killed"));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms) << "no phase waits";
+  EXPECT_EQ(WaitForExitEvent(), kTerminated);
+}
+
+TEST_F(EngineHostTest, AnEngineIgnoringQuitAndEndOfInputIsKilled) {
+  Start({"--ignore-quit", "--ignore-eof"});
+  WaitForLine("ready");
+  EXPECT_EQ(Call("stopGraceful", {100.7})->Value(), JSValue("killed"));
+  EXPECT_EQ(WaitForExitEvent(), kTerminated);
+}
+
+TEST_F(EngineHostTest, ACrashIsUnexpectedAndComesAfterTheLastLines) {
+  Start({"--print", "last words", "--print", "really last", "--exit", "7"});
+  EXPECT_EQ(WaitForExitEvent(), (JSValue{{"code", 7}, {"reason", "unexpected"}}));
+  const auto events = context_.Events();
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events[events.size() - 3].payload, (JSValue{{"line", "last words"}}));
+  EXPECT_EQ(events[events.size() - 2].payload, (JSValue{{"line", "really last"}}));
+}
+
+TEST_F(EngineHostTest, DeathBySignalGivesTheNegativeSignalNumber) {
+  Start({"--signal", "11"});
+  EXPECT_EQ(WaitForExitEvent(), (JSValue{{"code", -11}, {"reason", "unexpected"}}));
+}
+
+TEST_F(EngineHostTest, OutputLinesAreTrimmedAndAnUnendedLastLineIsLost) {
+  Start({"--silent", "--raw-hex", "610d0a0d0a62200a", "--partial", "unended"});
+  EXPECT_EQ(WaitForExitEvent(), (JSValue{{"code", 0}, {"reason", "unexpected"}}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(EngineHostTest, TheUpdateStopLetsABusyEngineDrain) {
+  Start();
+  Call("send", {R"({"cmd":"work","ms":300})"});
+  WaitForLine("\"busy\":true");
+  for (int i = 0; i < 100 && !IsEngineRunning(); ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(StopEngineForUpdate(), "quit");
+  EXPECT_EQ(WaitForExitEvent(), kRequestedZero);
+  EXPECT_EQ(WaitForLine("quitting"), R"({"evt":"quitting","drainMs":30000})");
+  EXPECT_EQ(Lines().back(), R"({"evt":"busy","busy":false})") << "the work finished before the engine left";
+}
+
+TEST_F(EngineHostTest, TheUpdateStopOfAnIdleEngineAndTheQuitPathSendAPlainQuit) {
+  Start();
+  Call("send", {R"({"cmd":"work","ms":1})"});
+  WaitForLine("\"busy\":false");
+  EXPECT_TRUE(IsEngineRunning());
+  EXPECT_EQ(StopEngineForUpdate(), "quit");
+  EXPECT_EQ(WaitForLine("quitting"), R"({"evt":"quitting"})");
+  WaitForExitEvent();
+  for (int i = 0; i < 500 && Call("start", {TALVEK_TEST_ENGINE, JSValue::array()})->IsRejected(); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(ShutdownEngine(), "quit");
+  EXPECT_FALSE(IsEngineRunning());
+}
+
+TEST_F(EngineHostTest, WhatTheEngineStartedDiesWithIt) {
+  Start({"--grandchild"});
+  const std::string line = WaitForLine("grandchild");
+  const long grandchild = std::stol(line.substr(line.find(':', 10) + 1));
+  ASSERT_FALSE(IsDead(grandchild));
+  EXPECT_EQ(Call("stop")->Value(), JSValue(true));
+  EXPECT_EQ(WaitForExitEvent(), kTerminated);
+  EXPECT_TRUE(BecomesDead(grandchild));
+}
+
+TEST_F(EngineHostTest, SendingToAnEngineThatStoppedReadingNeverFreezesTheCaller) {
+  Start({"--no-read"});
+  WaitForLine("ready");
+  const auto before = std::chrono::steady_clock::now();
+  auto huge = host_.Call("send", {std::string(16 << 20, 'h')});
+  auto small = host_.Call("send", {"small"});
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(huge->WaitSettled(0ms));
+  EXPECT_FALSE(small->WaitSettled(0ms));
+
+  // A stop never waits for the writer: the quit line waits behind the
+  // big one, the input closes under it, and the terminate follows.
+  EXPECT_EQ(Call("stopGraceful", {50})->Value(), JSValue("killed"));
+  EXPECT_EQ(WaitForExitEvent(), kTerminated);
+  for (const auto& probe : {huge, small}) {
+    ASSERT_TRUE(probe->WaitSettled(5s));
+    EXPECT_EQ(probe->Error().code, "write_failed");
+    EXPECT_EQ(probe->Error().message, "stdin 쓰기 실패");
+  }
+}
+
+TEST_F(EngineHostTest, LongLinesTravelWholeAndInOrder) {
+  Start({"--silent"});
+  const std::string big(4 << 20, 'b');
+  auto first = host_.Call("send", {big});
+  auto second = host_.Call("send", {"after the big one"});
+  ASSERT_TRUE(first->WaitSettled(10s));
+  ASSERT_TRUE(second->WaitSettled(10s));
+  WaitForLine("after the big one", 10s);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{big, "after the big one"}));
+}
+
+TEST_F(EngineHostTest, AThreadThatCannotStartLeavesNoEngineAndAFreeSlot) {
+  for (int failingCall : {1, 2, 3}) {  // writer, output reader, exit watcher
+    SCOPED_TRACE(failingCall);
+    int calls = 0;
+    engine::SetThreadStarterForTesting([&](std::function<void()> work, KeepAliveToken hold) {
+      if (++calls == failingCall) return false;
+      return StartDetachedThread(std::move(work), std::move(hold));
+    });
+    auto start = Call("start", {TALVEK_TEST_ENGINE, JSValue(std::vector<std::string>{"--grandchild"})});
+    engine::SetThreadStarterForTesting(nullptr);
+    EXPECT_EQ(start->Error().code, "spawn_failed");
+    EXPECT_EQ(start->Error().message, "엔진 기동 실패 (예외)");
+    EXPECT_FALSE(IsRunning());
+    const long pid = Start();
+    EXPECT_GT(pid, 0) << "the failed start left the slot free";
+    EXPECT_EQ(Call("stop")->Value(), JSValue(true));
+    WaitForExitEvent();
+    for (int i = 0; i < 500 && Call("start", {TALVEK_TEST_ENGINE, JSValue::array()})->IsRejected(); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    // That start succeeded once the slot was cleared; stop it for the next round.
+    Call("stop");
+    for (int i = 0; i < 500 && ExitEvents() < 2 * static_cast<size_t>(failingCall); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    for (int i = 0; i < 500 && Call("start", {"/nonexistent", JSValue::array()})->Error().code == "already_running";
+         ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+}
+
+TEST_F(EngineHostTest, BadArgumentsRejectCleanly) {
+  auto wrongTypes = Call("start", {5, "not an array"});
+  EXPECT_EQ(wrongTypes->Error().code, "spawn_failed");
+  EXPECT_EQ(wrongTypes->Error().message, "엔진 기동 실패 (Win32 error 2)") << "an empty path is missing";
+  auto missing = Call("start", {"/nonexistent/engine", JSValue::array()});
+  EXPECT_EQ(missing->Error().message, "엔진 기동 실패 (Win32 error 2)");
+  auto nul = Call("start", {TALVEK_TEST_ENGINE, JSValue(std::vector<std::string>{std::string("a\0b", 3)})});
+  EXPECT_EQ(nul->Error().message, "엔진 기동 실패 (Win32 error 87)");
+  EXPECT_EQ(Call("stopGraceful", {"soon"})->Value(), JSValue("not_running"));
+  EXPECT_FALSE(IsRunning());
+
+  auto bundled = Call("bundledPath");  // no engine/ beside the test program
+  EXPECT_EQ(bundled->Error().code, "engine_missing");
+  EXPECT_EQ(bundled->Error().message, "번들 엔진을 찾을 수 없음");
+}
+
+}  // namespace
+}  // namespace VirelantDesktop

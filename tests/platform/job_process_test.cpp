@@ -1,0 +1,173 @@
+#include "platform/job_process.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/child_process.h"
+
+namespace VirelantDesktop::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Gone, or a zombie nobody reaps (the container's init does not).
+bool IsDead(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+bool BecomesDead(pid_t pid, std::chrono::milliseconds timeout = 5s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!IsDead(pid)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+std::string ReadAll(UniqueFd fd) {
+  std::string text;
+  char buffer[512];
+  ssize_t n;
+  while ((n = read(fd.Get(), buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+// The value after `key ` on its own line of `text`.
+std::string Field(const std::string& text, const std::string& key) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+  }
+  return "?";
+}
+
+class JobProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetJobGuardPathForTesting(TALVEK_JOB_GUARD); }
+  void TearDown() override { SetJobGuardPathForTesting(""); }
+
+  std::unique_ptr<JobProcess> Spawn(const std::string& role) {
+    JobSpawnFailure failure;
+    auto job = JobProcess::Spawn(TALVEK_JOB_PROBE, {role}, failure);
+    EXPECT_TRUE(job) << "step " << static_cast<int>(failure.step) << " errno " << failure.error;
+    return job;
+  }
+};
+
+TEST_F(JobProcessTest, ChildGetsOnlyItsPipesAndNullStderrInAGroupOfItsOwnWithDefaultSignals) {
+  auto job = Spawn("report");
+  ASSERT_TRUE(job);
+  const std::string report = ReadAll(job->TakeOutput());
+  EXPECT_EQ(Field(report, "fds"), "0 1 2") << report;
+  EXPECT_EQ(Field(report, "stderr"), "/dev/null");
+  const pid_t group = std::stoi(Field(report, "pgid"));
+  EXPECT_NE(group, getpgrp());
+  EXPECT_NE(group, job->Pid()) << "the guard leads the group";
+  // This process ignores SIGPIPE; the engine must not inherit that. (glibc's
+  // spawn leaves its two internal signals, 32 and 33, ignored.)
+  EXPECT_EQ(std::stoull(Field(report, "ignored"), nullptr, 16) & 0x7FFFFFFFull, 0u) << report;
+  EXPECT_EQ(Field(report, "blocked"), "0000000000000000");
+
+  ASSERT_TRUE(job->WaitForExit(5000));
+  const auto exit = job->PeekExit();
+  ASSERT_TRUE(exit);
+  EXPECT_FALSE(exit->signaled);
+  EXPECT_EQ(exit->value, 0);
+}
+
+TEST_F(JobProcessTest, WaitingAndPeekingNeverReap) {
+  auto job = Spawn("report");
+  ASSERT_TRUE(job);
+  ReadAll(job->TakeOutput());
+  ASSERT_TRUE(job->WaitForExit(5000));
+  EXPECT_TRUE(job->WaitForExit(0));
+  ASSERT_TRUE(job->PeekExit());
+  ASSERT_TRUE(job->PeekExit());
+  EXPECT_EQ(access(("/proc/" + std::to_string(job->Pid())).c_str(), F_OK), 0)
+      << "still unreaped: its number cannot be handed out again";
+  job->CloseJob();
+  job->Reap();
+  EXPECT_NE(access(("/proc/" + std::to_string(job->Pid())).c_str(), F_OK), 0);
+}
+
+TEST_F(JobProcessTest, TerminateKillsTheWholeJobAndIsRecorded) {
+  auto job = Spawn("family");
+  ASSERT_TRUE(job);
+  UniqueFd output = job->TakeOutput();
+  char buffer[64] = {};
+  ASSERT_GT(read(output.Get(), buffer, sizeof buffer - 1), 0);
+  const pid_t grandchild = std::stoi(Field(buffer, "grandchild"));
+  EXPECT_FALSE(job->WaitForExit(0));
+
+  EXPECT_TRUE(job->Terminate());
+  ASSERT_TRUE(job->WaitForExit(5000));
+  EXPECT_TRUE(job->WasTerminated());
+  const auto exit = job->PeekExit();
+  ASSERT_TRUE(exit);
+  EXPECT_TRUE(exit->signaled);
+  EXPECT_EQ(exit->value, SIGKILL);
+  EXPECT_TRUE(BecomesDead(grandchild));
+
+  job->CloseJob();
+  EXPECT_FALSE(job->Terminate()) << "no kill once the job is closed";
+}
+
+TEST_F(JobProcessTest, ClosingTheJobKillsWhatTheChildStarted) {
+  auto job = Spawn("family");
+  ASSERT_TRUE(job);
+  UniqueFd output = job->TakeOutput();
+  char buffer[64] = {};
+  ASSERT_GT(read(output.Get(), buffer, sizeof buffer - 1), 0);
+  const pid_t grandchild = std::stoi(Field(buffer, "grandchild"));
+  const pid_t child = job->Pid();
+  job.reset();  // the last holder lets go
+  EXPECT_TRUE(BecomesDead(child));
+  EXPECT_TRUE(BecomesDead(grandchild));
+}
+
+TEST_F(JobProcessTest, TheJobDiesWhenItsOwnerIsKilled) {
+  testing::ChildProcess holder({TALVEK_JOB_PROBE, "hold", TALVEK_JOB_GUARD});
+  ASSERT_TRUE(holder.WaitForOutput("held\n", 5s)) << holder.output();
+  const pid_t child = std::stoi(Field(holder.output(), "engine"));
+  const pid_t grandchild = std::stoi(Field(holder.output(), "grandchild"));
+  ASSERT_FALSE(IsDead(child));
+  ASSERT_FALSE(IsDead(grandchild));
+
+  holder.Signal(SIGKILL);
+  EXPECT_TRUE(BecomesDead(child));
+  EXPECT_TRUE(BecomesDead(grandchild));
+}
+
+TEST_F(JobProcessTest, FailuresNameTheirStepAndLeaveNothingRunning) {
+  JobSpawnFailure failure;
+  EXPECT_FALSE(JobProcess::Spawn("/nonexistent/engine", {}, failure));
+  EXPECT_EQ(failure.step, JobSpawnStep::Process);
+  EXPECT_EQ(failure.error, ENOENT);
+
+  EXPECT_FALSE(JobProcess::Spawn(TALVEK_JOB_PROBE, {std::string("a\0b", 3)}, failure));
+  EXPECT_EQ(failure.step, JobSpawnStep::Process);
+  EXPECT_EQ(failure.error, EINVAL);
+
+  SetJobGuardPathForTesting("/nonexistent/guard");
+  EXPECT_FALSE(JobProcess::Spawn(TALVEK_JOB_PROBE, {"report"}, failure));
+  EXPECT_EQ(failure.step, JobSpawnStep::Job);
+
+  // A name without "/" is searched on PATH.
+  SetJobGuardPathForTesting(TALVEK_JOB_GUARD);
+  auto job = JobProcess::Spawn("true", {}, failure);
+  ASSERT_TRUE(job);
+  EXPECT_TRUE(job->WaitForExit(5000));
+}
+
+}  // namespace
+}  // namespace VirelantDesktop::platform
