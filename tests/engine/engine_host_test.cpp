@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "modules/engine/engine_host.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_react_context.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_invoker.h"
 
 namespace VirelantDesktop {
@@ -353,6 +355,30 @@ TEST_F(EngineHostTest, BadArgumentsRejectCleanly) {
   auto bundled = Call("bundledPath");  // no engine/ beside the test program
   EXPECT_EQ(bundled->Error().code, "engine_missing");
   EXPECT_EQ(bundled->Error().message, "번들 엔진을 찾을 수 없음");
+}
+
+TEST(EngineHostInTheShell, TheEngineAndWhatItStartedDieWhenTheShellIsKilled) {
+  testing::TempDir dir;
+  testing::WriteTextFile(dir.Join("bundle.js"), R"(
+const engine = globalThis.__turboModuleProxy('EngineHost');
+RCTDeviceEventEmitter.addListener('EngineHost.evt', (e) => console.log(e.line));
+AppRegistry.registerComponent('VirelantDesktop', () => async () => {
+  console.log('engine ' + await engine.start(await engine.bundledPath(), ['--grandchild']));
+});
+)");
+  testing::ChildProcess shell({TALVEK_RUN, dir.Join("bundle.js")});
+  const std::string grandchildKey = "\"grandchild\",\"pid\":";
+  ASSERT_TRUE(shell.WaitForOutput(grandchildKey, 10s)) << shell.output();
+  ASSERT_TRUE(shell.WaitForOutput("}", 1s));
+  const std::string& out = shell.output();
+  const long engine = std::stol(out.substr(out.find("engine ") + 7));
+  const long grandchild = std::stol(out.substr(out.find(grandchildKey) + grandchildKey.size()));
+  ASSERT_FALSE(IsDead(engine));
+  ASSERT_FALSE(IsDead(grandchild));
+
+  shell.Signal(SIGKILL);
+  EXPECT_TRUE(BecomesDead(engine));
+  EXPECT_TRUE(BecomesDead(grandchild));
 }
 
 }  // namespace

@@ -15,6 +15,25 @@ function describeModule(name) {
 
 // Questions each module can answer without side effects, as modules land.
 const PROBES = {
+  EngineHost: async (engine) => {
+    const lines = [];
+    const sub = RCTDeviceEventEmitter.addListener('EngineHost.evt', (e) => lines.push(e.line));
+    const exited = new Promise((resolve) => {
+      const exitSub = RCTDeviceEventEmitter.addListener('EngineHost.exit', (e) => {
+        exitSub.remove();
+        resolve(e);
+      });
+    });
+    try {
+      await engine.start(await engine.bundledPath(), []);
+      await engine.send('hello from the demo bundle');
+      const stopped = await engine.stopGraceful(3000);
+      const exit = await exited;  // sent after the last line
+      return 'engine said ' + JSON.stringify(lines) + ', stop: ' + stopped + ', exit ' + JSON.stringify(exit);
+    } finally {
+      sub.remove();
+    }
+  },
   KV: async (kv) => {
     const visits = Number((await kv.get('demo.visits')) || '0') + 1;
     await kv.set('demo.visits', String(visits));
