@@ -18,8 +18,8 @@
 //                        events in an RCTDeviceEventEmitter listener: lines
 //                        per second from just before start() (Date.now()) to
 //                        the N-th event, and talvek-run's peak resident size
-//                        (the events wait in the JS thread's queue while the
-//                        listener lags behind the reader).
+//                        (bounded: the reader waits while too much of its
+//                        output waits for the listener).
 //
 // After the table it prints one "engine ..." line per figure and the ratio
 // of the reader's median to the plain pipe's. Repetitions: 5, 5, 30 and 3
@@ -27,9 +27,9 @@
 // change the line counts (default 2,000,000 and 500,000).
 //
 // start_to_first_line also counts the starts refused as "already_running"
-// when tried as soon as the previous run's exit event arrived: each one is a
-// start that saw the exit event before the slot let go of the run. They are
-// retried once the slot is free; only the successful start is timed.
+// when tried as soon as the previous run's exit event arrived; the slot lets
+// go of a run with its exit event, so the count should be 0. Refused starts
+// are retried; only the successful start is timed.
 //
 // Every program started here sees HOME and the XDG folders pointed at a
 // temporary folder.

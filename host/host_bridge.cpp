@@ -25,11 +25,17 @@ class HostContextBackend final : public ReactContextBackend {
       : core_(core), dispatcher_(std::make_shared<HostUIDispatcher>(core)) {}
 
   void EmitJSEvent(std::string_view emitterName, std::string_view eventName, JSValue payload) noexcept override {
+    EmitJSEventHeld(emitterName, eventName, std::move(payload), nullptr);
+  }
+
+  void EmitJSEventHeld(std::string_view emitterName, std::string_view eventName, JSValue payload,
+                       std::shared_ptr<void> hold) noexcept override {
     auto core = core_.lock();
     if (!core) return;
     try {
+      // The hold lives in the task: it goes once the task ran or was dropped.
       core->PostJs([emitter = std::string(emitterName), event = std::string(eventName),
-                    payload = std::move(payload)] {
+                    payload = std::move(payload), hold = std::move(hold)] {
         if (auto* runtime = JsRuntime::Current()) runtime->EmitEvent(emitter, event, payload);
       });
     } catch (...) {  // out of memory copying the names: the event is lost

@@ -27,6 +27,14 @@ class ReactContextBackend {
   // JavaScript receives a call of `emit(eventName, payload)` on the emitter.
   virtual void EmitJSEvent(std::string_view emitterName, std::string_view eventName,
                            JSValue payload) noexcept = 0;
+  // As EmitJSEvent; `hold` is kept until the listeners ran on the JavaScript
+  // thread or the event was dropped, so that a producer can tell how far
+  // JavaScript is behind it. Backends without a queue let go of it at once.
+  virtual void EmitJSEventHeld(std::string_view emitterName, std::string_view eventName, JSValue payload,
+                               std::shared_ptr<void> hold) noexcept {
+    EmitJSEvent(emitterName, eventName, std::move(payload));
+    hold.reset();
+  }
   // Null when the host has no UI thread to offer.
   virtual std::shared_ptr<UIDispatcher> GetUIDispatcher() const noexcept = 0;
   virtual KeepAliveToken KeepAlive() noexcept { return {}; }
@@ -42,6 +50,10 @@ class ReactContext {
 
   void EmitJSEvent(std::string_view emitterName, std::string_view eventName, JSValue payload) const noexcept {
     if (backend_) backend_->EmitJSEvent(emitterName, eventName, std::move(payload));
+  }
+  void EmitJSEventHeld(std::string_view emitterName, std::string_view eventName, JSValue payload,
+                       std::shared_ptr<void> hold) const noexcept {
+    if (backend_) backend_->EmitJSEventHeld(emitterName, eventName, std::move(payload), std::move(hold));
   }
   std::shared_ptr<UIDispatcher> GetUIDispatcher() const noexcept {
     return backend_ ? backend_->GetUIDispatcher() : nullptr;

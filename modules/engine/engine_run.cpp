@@ -11,6 +11,7 @@
 #include "app/bridge/module_table.h"
 #include "modules/engine/engine_rules.h"
 #include "modules/engine/line_protocol.h"
+#include "modules/engine/output_pacer.h"
 #include "platform/win32_error.h"
 
 namespace VirelantDesktop::engine {
@@ -64,17 +65,24 @@ void EngineRun::Terminate() noexcept {
 void EngineRun::ReadOutput(platform::UniqueFd output) noexcept {
   try {
     LineSplitter splitter;
+    OutputPacer pacer;
     char block[kReadBlockBytes];
     for (;;) {
       const ssize_t n = ::read(output.Get(), block, sizeof block);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;  // end of output, or the pipe failed
-      splitter.Feed(block, static_cast<size_t>(n), [this](std::string_view line) {
+      splitter.Feed(block, static_cast<size_t>(n), [this, &pacer](std::string_view line) {
         const int announced = DetectBusy(line);
         if (announced >= 0) busy.exchange(announced == 1);
         JSValue payload(JSValue::value_t::object);
         payload.get_ref<JSValueObject&>().emplace("line", std::string(line));
-        context_.EmitJSEvent(kEventEmitterName, kLineEvent, std::move(payload));
+        std::shared_ptr<void> hold = pacer.Account(line.size());
+        if (!hold) {
+          context_.EmitJSEvent(kEventEmitterName, kLineEvent, std::move(payload));
+          return;
+        }
+        context_.EmitJSEventHeld(kEventEmitterName, kLineEvent, std::move(payload), std::move(hold));
+        pacer.WaitForRoom();  // JavaScript is far behind: let the engine wait on its pipe
       });
     }
   } catch (...) {
@@ -101,15 +109,16 @@ void EngineRun::WatchExit(const std::shared_ptr<EngineSlot>& slot) noexcept {
   WaitDrained(kDrainWaitMs);
   busy.exchange(false);
   const char* reason = stopRequested.load() ? "requested" : "unexpected";
-  try {
-    JSValue payload(JSValue::value_t::object);
-    payload["code"] = code;
-    payload["reason"] = reason;
-    context_.EmitJSEvent(kEventEmitterName, kExitEvent, std::move(payload));
-  } catch (...) {
-  }
-  input_.Close();
-  slot->ClearIf(this);
+  slot->EndRun(this, [&] {
+    try {
+      JSValue payload(JSValue::value_t::object);
+      payload["code"] = code;
+      payload["reason"] = reason;
+      context_.EmitJSEvent(kEventEmitterName, kExitEvent, std::move(payload));
+    } catch (...) {
+    }
+    input_.Close();
+  });
 }
 
 void EngineRun::SignalDrained() noexcept {
@@ -132,8 +141,9 @@ std::shared_ptr<EngineRun> EngineSlot::Current() const {
   return current_;
 }
 
-void EngineSlot::ClearIf(const EngineRun* run) {
+void EngineSlot::EndRun(const EngineRun* run, const std::function<void()>& lastSteps) {
   std::lock_guard lock(lock_);
+  lastSteps();
   if (current_.get() == run) current_.reset();
 }
 

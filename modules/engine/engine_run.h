@@ -10,8 +10,8 @@
 // run's exit watcher clears it; only then can the next start succeed.
 //
 // Locks, in the order they may be nested: the process-wide slot's lock (only
-// to copy the slot), a slot's lock (the whole of a start; briefly to copy or
-// clear the current run), then a run's job lock (each terminate and the
+// to copy the slot), a slot's lock (the whole of a start; briefly to copy the
+// current run; the exit event and the clearing of the run), then a run's job lock (each terminate and the
 // job's close) or its input lock (each write and the close of the input);
 // the two run locks are never nested. Nothing takes a slot's lock while
 // holding a run's lock, and no lock is held while waiting for the engine.
@@ -71,8 +71,11 @@ class EngineRun {
 class EngineSlot {
  public:
   std::shared_ptr<EngineRun> Current() const;
-  // Clears the current run when it is still `run`.
-  void ClearIf(const EngineRun* run);
+  // Runs `lastSteps` (the exit event, closing the input) and clears the
+  // current run when it is still `run`, all under the slot's lock: a start
+  // made as soon as JavaScript sees the exit event finds the slot free, and
+  // no line of a new run can reach JavaScript before that event.
+  void EndRun(const EngineRun* run, const std::function<void()>& lastSteps);
 
  private:
   friend struct StartAccess;
