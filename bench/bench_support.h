@@ -1,15 +1,22 @@
 // Small pieces the benchmark programs share.
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <vector>
+
+extern char** environ;
 
 namespace VirelantDesktop::bench {
 
@@ -46,5 +53,44 @@ class BenchTempDir {
  private:
   std::string path_;
 };
+
+// A program started with /dev/null as its input and its standard output on a
+// pipe; its standard error goes to /dev/null, into the same pipe, or stays ours.
+enum class ChildStderr { Null, Pipe, Inherit };
+
+struct PipedChild {
+  pid_t pid = -1;
+  int out = -1;       // the read end, close-on-exec; the caller closes it
+  std::string error;  // set when nothing was started
+};
+
+inline PipedChild SpawnPiped(std::vector<std::string> argv, ChildStderr stderrTo = ChildStderr::Null) {
+  PipedChild child;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    child.error = std::string("pipe2: ") + std::strerror(errno);
+    return child;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);  // the copy loses O_CLOEXEC
+  if (stderrTo == ChildStderr::Pipe) posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+  if (stderrTo == ChildStderr::Null) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  const int spawnError = posix_spawn(&child.pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (spawnError != 0) {
+    close(fds[0]);
+    child.pid = -1;
+    child.error = "posix_spawn " + argv[0] + ": " + std::strerror(spawnError);
+    return child;
+  }
+  child.out = fds[0];
+  return child;
+}
 
 }  // namespace VirelantDesktop::bench

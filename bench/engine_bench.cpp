@@ -257,33 +257,15 @@ struct PlainRead {
 // and exits 0, which closes the pipe.
 PlainRead ReadPlainPipe(uint64_t lines) {
   PlainRead result;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    result.error = std::string("pipe2: ") + std::strerror(errno);
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);  // the copy loses O_CLOEXEC
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
-  std::string program = TALVEK_ENGINE_PATH;
-  std::vector<std::string> args = FloodArgs(lines);
-  std::vector<char*> argv{program.data()};
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  pid_t pid = -1;
+  std::vector<std::string> argv{TALVEK_ENGINE_PATH};
+  for (std::string& arg : FloodArgs(lines)) argv.push_back(std::move(arg));
   const Clock::time_point start = Clock::now();
-  const int spawnError = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (spawnError != 0) {
-    close(fds[0]);
-    result.error = "posix_spawn " + program + ": " + std::strerror(spawnError);
+  const bench::PipedChild child = bench::SpawnPiped(std::move(argv));
+  if (!child.error.empty()) {
+    result.error = child.error;
     return result;
   }
+  const pid_t pid = child.pid;
 
   const uint64_t floodBytes = lines * kLineBytes;
   uint64_t total = 0;
@@ -292,7 +274,7 @@ PlainRead ReadPlainPipe(uint64_t lines) {
   bool hung = false;
   char block[4096];
   for (;;) {
-    const ssize_t got = read(fds[0], block, sizeof block);
+    const ssize_t got = read(child.out, block, sizeof block);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     total += static_cast<uint64_t>(got);
@@ -303,7 +285,7 @@ PlainRead ReadPlainPipe(uint64_t lines) {
     }
   }
   if (hung) kill(pid, SIGKILL);
-  close(fds[0]);
+  close(child.out);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -443,32 +425,13 @@ struct JsRun {
 
 JsRun RunListenerBundle(const std::string& bundle) {
   JsRun result;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    result.error = std::string("pipe2: ") + std::strerror(errno);
+  const bench::PipedChild child =
+      bench::SpawnPiped({TALVEK_RUN_PATH, bundle, "--timeout-ms", std::to_string(kHangMs)}, bench::ChildStderr::Pipe);
+  if (!child.error.empty()) {
+    result.error = child.error;
     return result;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-
-  std::string program = TALVEK_RUN_PATH;
-  std::string bundleArg = bundle;
-  std::string timeoutFlag = "--timeout-ms";
-  std::string timeoutValue = std::to_string(kHangMs);
-  char* argv[] = {program.data(), bundleArg.data(), timeoutFlag.data(), timeoutValue.data(), nullptr};
-
-  pid_t pid = -1;
-  const int spawnError = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (spawnError != 0) {
-    close(fds[0]);
-    result.error = "posix_spawn " + program + ": " + std::strerror(spawnError);
-    return result;
-  }
+  const pid_t pid = child.pid;
 
   // The runner ends itself at its own time-out; this one is for a runner
   // that does not.
@@ -478,20 +441,20 @@ JsRun RunListenerBundle(const std::string& bundle) {
   char block[4096];
   for (;;) {
     const int left = MsLeft(deadline);
-    pollfd p{fds[0], POLLIN, 0};
+    pollfd p{child.out, POLLIN, 0};
     const int ready = left > 0 ? poll(&p, 1, left) : 0;
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) {
       hung = true;
       break;
     }
-    const ssize_t got = read(fds[0], block, sizeof block);
+    const ssize_t got = read(child.out, block, sizeof block);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     output.append(block, static_cast<size_t>(got));
   }
   if (hung) kill(pid, SIGKILL);
-  close(fds[0]);
+  close(child.out);
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {

@@ -35,6 +35,8 @@ extern char** environ;
 
 namespace {
 
+namespace bench = VirelantDesktop::bench;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultRepetitions = 30;
@@ -98,32 +100,15 @@ bool Drain(int fd, Clock::time_point deadline) {
 
 SpawnResult SpawnOnce(const std::string& bundle) {
   SpawnResult result;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    result.error = std::string("pipe2: ") + std::strerror(errno);
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);  // the copy loses O_CLOEXEC
-
-  std::string program = TALVEK_RUN_PATH;
-  std::string timeoutFlag = "--timeout-ms";
-  std::string timeoutValue = std::to_string(kHangMs);
-  std::string bundleArg = bundle;
-  char* argv[] = {program.data(), bundleArg.data(), timeoutFlag.data(), timeoutValue.data(), nullptr};
-
-  pid_t pid = -1;
   const Clock::time_point start = Clock::now();
-  const int spawnError = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (spawnError != 0) {
-    close(fds[0]);
-    result.error = "posix_spawn " + program + ": " + std::strerror(spawnError);
+  const bench::PipedChild child =
+      bench::SpawnPiped({TALVEK_RUN_PATH, bundle, "--timeout-ms", std::to_string(kHangMs)},
+                        bench::ChildStderr::Inherit);
+  if (!child.error.empty()) {
+    result.error = child.error;
     return result;
   }
+  const pid_t pid = child.pid;
 
   // Read up to the first newline.
   std::string line;
@@ -133,11 +118,11 @@ SpawnResult SpawnOnce(const std::string& bundle) {
   while (!gotLine) {
     const int left = MsLeft(deadline);
     if (left <= 0) break;
-    pollfd p{fds[0], POLLIN, 0};
+    pollfd p{child.out, POLLIN, 0};
     const int ready = poll(&p, 1, left);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
-    const ssize_t got = read(fds[0], buffer, sizeof buffer);
+    const ssize_t got = read(child.out, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;  // EOF: the child ended without a full line
     const char* newline = static_cast<const char*>(std::memchr(buffer, '\n', static_cast<size_t>(got)));
@@ -151,9 +136,9 @@ SpawnResult SpawnOnce(const std::string& bundle) {
   }
 
   bool hung = !gotLine;
-  if (gotLine && !Drain(fds[0], deadline)) hung = true;
+  if (gotLine && !Drain(child.out, deadline)) hung = true;
   if (hung) kill(pid, SIGKILL);
-  close(fds[0]);
+  close(child.out);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
