@@ -45,6 +45,7 @@ struct JobSpawnFailure {
 struct ProcessExit {
   bool signaled = false;  // true: ended by signal `value`; false: exit status `value`
   int value = 0;
+  bool killed = false;    // ended by the signal the job's terminate sends
 };
 
 class JobProcess {

@@ -1,12 +1,11 @@
 #include "modules/engine/engine_host_module.h"
 
-#include <sys/stat.h>
-
 #include "app/bridge/module_kit.h"
 #include "app/bridge/module_registration.h"
 #include "modules/engine/engine_host.h"
 #include "modules/engine/engine_rules.h"
 #include "modules/engine/line_protocol.h"
+#include "platform/file_info.h"
 #include "platform/folders.h"
 
 namespace VirelantDesktop {
@@ -51,8 +50,7 @@ void EngineHost::bundledPath(ReactPromise<std::string> promise) noexcept {
     const auto dir = platform::ExecutableDir();
     if (dir) {
       const std::string path = *dir + kBundledEngineRelativePath;
-      struct stat info {};
-      if (stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+      if (platform::KindOfPath(path) == platform::PathKind::Other) {
         promise.Resolve(path);
         return;
       }

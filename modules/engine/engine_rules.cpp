@@ -1,7 +1,5 @@
 #include "modules/engine/engine_rules.h"
 
-#include <signal.h>
-
 #include <cmath>
 
 namespace VirelantDesktop::engine {
@@ -34,7 +32,7 @@ uint32_t GracefulWaitMs(double requested) noexcept {
 
 int32_t ExitEventCode(const platform::ProcessExit& exit, bool terminatedByUs) noexcept {
   if (!exit.signaled) return static_cast<int32_t>(exit.value);
-  if (terminatedByUs && exit.value == SIGKILL) return 1;
+  if (terminatedByUs && exit.killed) return 1;
   return -static_cast<int32_t>(exit.value);
 }
 

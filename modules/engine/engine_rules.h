@@ -44,7 +44,7 @@ inline constexpr uint32_t kMaxGracefulWaitMs = 600000;
 
 // "code" of the exit event: the exit status for a normal exit; 1 when our
 // own terminate ended it (the job's terminate uses exit code 1); -N for any
-// other death by signal N.
+// other death by signal N (a job kill we did not send included).
 int32_t ExitEventCode(const platform::ProcessExit& exit, bool terminatedByUs) noexcept;
 
 }  // namespace VirelantDesktop::engine

@@ -1,9 +1,5 @@
 #include "modules/engine/engine_run.h"
 
-#include <errno.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
@@ -68,8 +64,7 @@ void EngineRun::ReadOutput(platform::UniqueFd output) noexcept {
     OutputPacer pacer;
     char block[kReadBlockBytes];
     for (;;) {
-      const ssize_t n = ::read(output.Get(), block, sizeof block);
-      if (n < 0 && errno == EINTR) continue;
+      const long n = platform::PipeWriter::ReadSome(output, block, sizeof block);
       if (n <= 0) break;  // end of output, or the pipe failed
       splitter.Feed(block, static_cast<size_t>(n), [this, &pacer](std::string_view line) {
         const int announced = DetectBusy(line);
@@ -97,7 +92,7 @@ void EngineRun::WatchExit(const std::shared_ptr<EngineSlot>& slot) noexcept {
   while (!job_->WaitForExit(-1)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));  // only a failing poll gets here
   }
-  const platform::ProcessExit ended = job_->PeekExit().value_or(platform::ProcessExit{true, SIGKILL});
+  const platform::ProcessExit ended = job_->PeekExit().value_or(platform::ProcessExit{true, 9, true});  // unknown: as if killed
   const int32_t code = ExitEventCode(ended, job_->WasTerminated());
   {
     // Nothing the engine started outlives it. The group is killed before

@@ -1,7 +1,7 @@
 // One engine process and the slot that holds it.
 //
 // `EngineRun` is one started engine: its job (platform/job_process.h), its
-// input (engine_input.h), the stop-requested and busy flags, and the context
+// input (platform/pipe_writer.h), the stop-requested and busy flags, and the context
 // its events go to. It is shared by the slot, the output reader, the exit
 // watcher, the input writer and every stop in progress, and ends with the
 // last of them.
@@ -28,8 +28,8 @@
 
 #include "app/bridge/keep_alive.h"
 #include "app/bridge/react_context.h"
-#include "modules/engine/engine_input.h"
 #include "platform/job_process.h"
+#include "platform/pipe_writer.h"
 
 namespace VirelantDesktop::engine {
 
@@ -44,7 +44,7 @@ class EngineRun {
   bool IsRunning() const noexcept { return !job_->WaitForExit(0); }
   // True when the process ended within `timeoutMs`.
   bool WaitForExit(uint32_t timeoutMs) const noexcept;
-  EngineInput& Input() noexcept { return input_; }
+  platform::PipeWriter& Input() noexcept { return input_; }
   // Kills the engine and everything in its job (the job's terminate).
   void Terminate() noexcept;
 
@@ -60,7 +60,7 @@ class EngineRun {
   bool WaitDrained(uint32_t timeoutMs) noexcept;
 
   std::unique_ptr<platform::JobProcess> job_;
-  EngineInput input_;
+  platform::PipeWriter input_;
   ReactContext context_;
   std::mutex jobLock_;  // the run's job lock: guards terminating and closing the job
   std::mutex drainLock_;  // guards drained_

@@ -203,8 +203,8 @@ std::optional<ProcessExit> JobProcess::PeekExit() const noexcept {
     if (errno != EINTR) return std::nullopt;
   }
   if (info.si_pid == 0) return std::nullopt;
-  if (info.si_code == CLD_EXITED) return ProcessExit{false, info.si_status};
-  return ProcessExit{true, info.si_status};
+  if (info.si_code == CLD_EXITED) return ProcessExit{false, info.si_status, false};
+  return ProcessExit{true, info.si_status, info.si_status == SIGKILL};
 }
 
 bool JobProcess::Terminate() noexcept {

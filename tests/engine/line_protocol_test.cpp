@@ -90,11 +90,11 @@ TEST(EngineRules, GracefulWaitIsClampedAndCut) {
 }
 
 TEST(EngineRules, ExitCodes) {
-  EXPECT_EQ(ExitEventCode({false, 0}, false), 0);
-  EXPECT_EQ(ExitEventCode({false, 255}, true), 255);
-  EXPECT_EQ(ExitEventCode({true, SIGKILL}, true), 1) << "our terminate";
-  EXPECT_EQ(ExitEventCode({true, SIGKILL}, false), -9);
-  EXPECT_EQ(ExitEventCode({true, SIGSEGV}, true), -11);
+  EXPECT_EQ(ExitEventCode({false, 0, false}, false), 0);
+  EXPECT_EQ(ExitEventCode({false, 255, false}, true), 255);
+  EXPECT_EQ(ExitEventCode({true, SIGKILL, true}, true), 1) << "our terminate";
+  EXPECT_EQ(ExitEventCode({true, SIGKILL, true}, false), -9);
+  EXPECT_EQ(ExitEventCode({true, SIGSEGV, false}, true), -11);
 }
 
 TEST(EngineRules, SpawnMessages) {

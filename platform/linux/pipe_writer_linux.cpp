@@ -1,4 +1,4 @@
-#include "modules/engine/engine_input.h"
+#include "platform/pipe_writer.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
-namespace VirelantDesktop::engine {
+namespace VirelantDesktop::platform {
 namespace {
 
-void Finish(std::vector<std::pair<EngineInput::Done, bool>>& finished) {
+void Finish(std::vector<std::pair<PipeWriter::Done, bool>>& finished) {
   for (auto& [done, written] : finished) {
     if (done) done(written);
   }
@@ -20,7 +20,7 @@ void Finish(std::vector<std::pair<EngineInput::Done, bool>>& finished) {
 
 }  // namespace
 
-EngineInput::EngineInput(platform::UniqueFd pipe, bool writerThread)
+PipeWriter::PipeWriter(UniqueFd pipe, bool writerThread)
     : pipe_(std::move(pipe)), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), writerActive_(writerThread) {
   if (pipe_) {
     const int flags = fcntl(pipe_.Get(), F_GETFL);
@@ -28,9 +28,9 @@ EngineInput::EngineInput(platform::UniqueFd pipe, bool writerThread)
   }
 }
 
-EngineInput::~EngineInput() { Close(); }
+PipeWriter::~PipeWriter() { Close(); }
 
-void EngineInput::Write(std::string_view text, Done done) {
+void PipeWriter::Write(std::string_view text, Done done) {
   std::vector<std::pair<Done, bool>> finished;
   {
     std::lock_guard lock(mutex_);
@@ -53,7 +53,7 @@ void EngineInput::Write(std::string_view text, Done done) {
   Finish(finished);
 }
 
-void EngineInput::FlushLocked(std::vector<std::pair<Done, bool>>& finished) {
+void PipeWriter::FlushLocked(std::vector<std::pair<Done, bool>>& finished) {
   while (!queue_.empty()) {
     Pending& line = queue_.front();
     const ssize_t n = ::write(pipe_.Get(), line.bytes.data() + line.written, line.bytes.size() - line.written);
@@ -66,13 +66,13 @@ void EngineInput::FlushLocked(std::vector<std::pair<Done, bool>>& finished) {
     } else if (n < 0 && errno == EAGAIN) {
       return;
     } else {
-      finished.emplace_back(std::move(line.done), false);  // EPIPE: the engine closed its input
+      finished.emplace_back(std::move(line.done), false);  // EPIPE: the child closed its input
     }
     queue_.pop_front();
   }
 }
 
-void EngineInput::Close() {
+void PipeWriter::Close() {
   std::vector<std::pair<Done, bool>> finished;
   {
     std::lock_guard lock(mutex_);
@@ -90,18 +90,18 @@ void EngineInput::Close() {
   Finish(finished);
 }
 
-bool EngineInput::IsClosed() const {
+bool PipeWriter::IsClosed() const {
   std::lock_guard lock(mutex_);
   return closed_;
 }
 
-void EngineInput::WakeWriter() {
+void PipeWriter::WakeWriter() {
   if (!wake_) return;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t ignored = ::write(wake_.Get(), &one, sizeof one);
 }
 
-void EngineInput::RunWriter() {
+void PipeWriter::RunWriter() {
   std::vector<std::pair<Done, bool>> finished;
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -131,10 +131,17 @@ void EngineInput::RunWriter() {
   writerActive_ = false;
 }
 
-void EngineInput::WriterGone() {
+long PipeWriter::ReadSome(const UniqueFd& fd, char* buffer, size_t size) noexcept {
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), buffer, size);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+void PipeWriter::WriterGone() {
   std::lock_guard lock(mutex_);
   writerActive_ = false;
   if (closed_) pipe_.Reset();
 }
 
-}  // namespace VirelantDesktop::engine
+}  // namespace VirelantDesktop::platform

@@ -1,4 +1,4 @@
-#include "modules/engine/engine_input.h"
+#include "platform/pipe_writer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,11 +10,10 @@
 #include <map>
 #include <thread>
 
-namespace VirelantDesktop::engine {
+namespace VirelantDesktop::platform {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::UniqueFd;
 
 struct Pipe {
   Pipe() {
@@ -31,7 +30,7 @@ struct Pipe {
 struct Outcomes {
   std::atomic<int> written{0};
   std::atomic<int> failed{0};
-  EngineInput::Done Done() {
+  PipeWriter::Done Done() {
     return [this](bool ok) { (ok ? written : failed).fetch_add(1); };
   }
 };
@@ -44,11 +43,11 @@ std::string ReadUntilEnd(int fd) {
   return text;
 }
 
-TEST(EngineInput, WritesLinesWithALineFeedAtOnceWhenThePipeHasRoom) {
+TEST(PipeWriter, WritesLinesWithALineFeedAtOnceWhenThePipeHasRoom) {
   Pipe pipe;
   Outcomes outcomes;
   {
-    EngineInput input(std::move(pipe.writeEnd), /*writerThread=*/false);
+    PipeWriter input(std::move(pipe.writeEnd), /*writerThread=*/false);
     input.Write("{\"cmd\":\"x\"}", outcomes.Done());
     input.Write("two\nlines", outcomes.Done());  // not examined: the engine sees two lines
     EXPECT_EQ(outcomes.written, 2);
@@ -59,10 +58,10 @@ TEST(EngineInput, WritesLinesWithALineFeedAtOnceWhenThePipeHasRoom) {
   EXPECT_EQ(ReadUntilEnd(pipe.readEnd.Get()), "{\"cmd\":\"x\"}\ntwo\nlines\n");
 }
 
-TEST(EngineInput, LinesFromManyThreadsArriveWholeAndInOrderThroughAFullPipe) {
+TEST(PipeWriter, LinesFromManyThreadsArriveWholeAndInOrderThroughAFullPipe) {
   Pipe pipe;
   Outcomes outcomes;
-  auto input = std::make_shared<EngineInput>(std::move(pipe.writeEnd), /*writerThread=*/true);
+  auto input = std::make_shared<PipeWriter>(std::move(pipe.writeEnd), /*writerThread=*/true);
   std::thread writer([input] { input->RunWriter(); });
 
   constexpr int kThreads = 4;
@@ -105,10 +104,10 @@ TEST(EngineInput, LinesFromManyThreadsArriveWholeAndInOrderThroughAFullPipe) {
   EXPECT_EQ(count, kThreads * kLines);
 }
 
-TEST(EngineInput, ClosingNeverWaitsForAReaderThatStopped) {
+TEST(PipeWriter, ClosingNeverWaitsForAReaderThatStopped) {
   Pipe pipe;  // nobody reads
   Outcomes outcomes;
-  auto input = std::make_shared<EngineInput>(std::move(pipe.writeEnd), /*writerThread=*/true);
+  auto input = std::make_shared<PipeWriter>(std::move(pipe.writeEnd), /*writerThread=*/true);
   std::thread writer([input] { input->RunWriter(); });
 
   const auto before = std::chrono::steady_clock::now();
@@ -126,14 +125,14 @@ TEST(EngineInput, ClosingNeverWaitsForAReaderThatStopped) {
   EXPECT_LT(text.size(), size_t{8} << 20);
 }
 
-TEST(EngineInput, AClosedReadEndFailsTheWrite) {
+TEST(PipeWriter, AClosedReadEndFailsTheWrite) {
   Pipe pipe;
   Outcomes outcomes;
   pipe.readEnd.Reset();
-  EngineInput input(std::move(pipe.writeEnd), /*writerThread=*/false);
+  PipeWriter input(std::move(pipe.writeEnd), /*writerThread=*/false);
   input.Write("x", outcomes.Done());
   EXPECT_EQ(outcomes.failed, 1);
 }
 
 }  // namespace
-}  // namespace VirelantDesktop::engine
+}  // namespace VirelantDesktop::platform

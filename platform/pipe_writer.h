@@ -1,13 +1,13 @@
-// The engine's standard input: whole lines, in order, without ever blocking
-// the caller.
+// The write end of a pipe to a child: whole lines, in order, without ever
+// blocking the caller.
 //
 // A write puts at once into the pipe what the pipe takes; whatever is left
 // waits in a queue that the writer thread (RunWriter) feeds to the pipe as
-// the engine reads. Lines never interleave: a line starts only when every
+// the child reads. Lines never interleave: a line starts only when every
 // line queued before it is fully written. Closing never waits for a writer:
-// queued lines fail, and the engine sees end of input at once, or, when the
+// queued lines fail, and the child sees end of input at once, or, when the
 // writer thread is in the middle of a line, as soon as it lets go of the
-// descriptor (a wake-up, not a wait for the engine).
+// descriptor (a wake-up, not a wait for the child).
 #pragma once
 
 #include <condition_variable>
@@ -21,9 +21,9 @@
 
 #include "platform/unique_fd.h"
 
-namespace VirelantDesktop::engine {
+namespace VirelantDesktop::platform {
 
-class EngineInput {
+class PipeWriter {
  public:
   // Runs once, outside any lock: true when every byte of the line was
   // written, false when the input closed or failed first.
@@ -32,10 +32,10 @@ class EngineInput {
   // Takes the pipe's write end and makes it non-blocking. `writerThread`:
   // RunWriter will run on a thread of its own (then the writer thread owns
   // closing the descriptor).
-  EngineInput(platform::UniqueFd pipe, bool writerThread);
-  ~EngineInput();
-  EngineInput(const EngineInput&) = delete;
-  EngineInput& operator=(const EngineInput&) = delete;
+  PipeWriter(UniqueFd pipe, bool writerThread);
+  ~PipeWriter();
+  PipeWriter(const PipeWriter&) = delete;
+  PipeWriter& operator=(const PipeWriter&) = delete;
 
   // Writes `text` and one line feed. `done` may be empty.
   void Write(std::string_view text, Done done);
@@ -47,6 +47,10 @@ class EngineInput {
   void RunWriter();
   void WriterGone();
 
+  // Reads what the pipe `fd` holds, up to `size` bytes, waiting for at least
+  // one: the count, 0 at the end of input, -1 when the read failed.
+  static long ReadSome(const UniqueFd& fd, char* buffer, size_t size) noexcept;
+
  private:
   struct Pending {
     std::string bytes;
@@ -57,13 +61,13 @@ class EngineInput {
   void FlushLocked(std::vector<std::pair<Done, bool>>& finished);
   void WakeWriter();
 
-  mutable std::mutex mutex_;  // the run's input lock: guards pipe_, queue_, closed_, writerActive_
+  mutable std::mutex mutex_;  // the writer's lock: guards pipe_, queue_, closed_, writerActive_
   std::condition_variable queued_;
-  platform::UniqueFd pipe_;
-  platform::UniqueFd wake_;  // eventfd that interrupts the writer's wait on a full pipe
+  UniqueFd pipe_;
+  UniqueFd wake_;  // eventfd that interrupts the writer's wait on a full pipe
   std::deque<Pending> queue_;
   bool closed_ = false;
   bool writerActive_ = false;
 };
 
-}  // namespace VirelantDesktop::engine
+}  // namespace VirelantDesktop::platform
