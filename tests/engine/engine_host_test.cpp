@@ -421,7 +421,7 @@ TEST(EngineHostOutput, AFloodWaitsForJavaScriptInsteadOfFillingMemory) {
   auto backend = std::make_shared<StalledContext>();
   ModuleUnderTest host("EngineHost");
   host.Initialize(ReactContext(backend));
-  constexpr size_t kLines = 1000000;  // 64 bytes each: far more than may wait
+  constexpr size_t kLines = 400000;  // 64 bytes each: far more than may wait
   auto start = host.Call("start", {TALVEK_TEST_ENGINE, JSValue(std::vector<std::string>{
                                                            "--silent", "--flood", std::to_string(kLines), "--exit", "0"})});
   ASSERT_TRUE(start->WaitSettled(5s) && start->IsResolved());
@@ -437,7 +437,7 @@ TEST(EngineHostOutput, AFloodWaitsForJavaScriptInsteadOfFillingMemory) {
   EXPECT_EQ(host.Call("isRunning")->Value(), JSValue(true)) << "the engine waits on its full pipe";
 
   backend->Release();
-  for (int i = 0; i < 1000 && backend->Exits() == 0; ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 6000 && backend->Exits() == 0; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(backend->Lines(), kLines);
   EXPECT_EQ(backend->Exits(), 1u);
 }
