@@ -1,0 +1,82 @@
+// The media cache's root folder and the file operations on it.
+//
+// MediaRoot is the per-user cache folder + "/TALVEK-Cache/media/v1", owner
+// only (folders 0700, files 0600, cached files 0444). It is computed once,
+// re-checked on every use and built again when it disappeared. Below it:
+//
+//   uid/ws/thread/hash.ext   a cached file (read-only)
+//   uid/ws/thread/hash.part  a download in progress
+//   tmp/GUID/name            a copy with a friendly name, handed out
+//   up/                      the attachment staging area
+//   pending-wipe             a clear was started and has not finished
+//
+// No operation here follows a symbolic link below the root, and none can
+// write or delete outside it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "modules/media/cache_scope.h"
+#include "modules/media/media_state.h"
+
+namespace VirelantDesktop::media {
+
+inline constexpr uint64_t kCacheCapBytes = uint64_t{1} << 30;
+inline constexpr const char* kTmpEntry = "tmp";
+inline constexpr const char* kStagingEntry = "up";
+inline constexpr const char* kPendingWipeEntry = "pending-wipe";
+inline constexpr const char* kPartSuffix = ".part";
+
+// The canonical root, or "" when it cannot be had: no cache folder, a
+// folder that cannot be made, or a root that is itself a symbolic link (a
+// link higher up is fine).
+std::string MediaRoot();
+// Test-only: forget the computed root (the cache folder variable changed).
+void ResetMediaRootForTesting();
+
+// MediaRoot/uid/ws/thread, made as needed; "" when the root is unavailable
+// or any folder on the way is a link or not a folder.
+std::string MakeScopeDir(const CacheScope& scope);
+
+// The finished file hash.* in `folder` (not a folder or link, not ".part"),
+// or "".
+std::string FindCachedFile(const std::string& folder, std::string_view hash);
+
+struct CacheFile {
+  std::string path;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;  // last write: the recency mark
+};
+
+// Every file below `root`, links and the root's own "tmp", "pending-wipe"
+// and "up" left out; ".part" files only when `includePart`.
+std::vector<CacheFile> ListCacheFiles(const std::string& root, bool includePart);
+
+// Marks a copy that leaves the cache with the URL its content came from
+// (failures are ignored).
+void WriteZoneMark(const std::string& path, std::string_view sourceUrl);
+
+// Removes every entry of the root but the "pending-wipe" marker; true when
+// every removal succeeded.
+bool WipeRootEntries(const std::string& root);
+
+// Once per module instance, before a worker first touches the files: the
+// staging wipe, the completion of an interrupted clear, then the clean-up
+// of "tmp" and of partial downloads.
+void RunHousekeeping(State& state);
+
+// Evicts the least recently written files until the cache holds at most
+// 1 GiB; never `justWritten`. The caller holds the store lock.
+void EnforceCacheCap(const std::string& justWritten);
+
+// The first call in the process removes MediaRoot/up; later calls do nothing.
+void WipeStagingOnce();
+// Removes MediaRoot/up now and counts as the once-per-process wipe.
+void WipeStaging();
+// Test-only: the next WipeStagingOnce wipes again.
+void ResetStagingWipeForTesting();
+
+}  // namespace VirelantDesktop::media
