@@ -16,6 +16,7 @@
 #include "app/single_instance_step.h"
 #include "app/window/shell_window.h"
 #include "host/react_host.h"
+#include "modules/auth/sign_in.h"
 #include "modules/engine/engine_host.h"
 #include "platform/folders.h"
 #include "platform/gtk_desktop.h"
@@ -40,7 +41,6 @@ void RemoveFontsForUninstall() {}                       // the per-user font rem
 void WipeLeftOverEmbedProfiles() {}                     // per-user data folder + "/TALVEK"
 bool InstallFontsOrRelaunch(const std::string&, const CommandLine&) { return true; }  // false: exit 0
 void CheckFonts(const CommandLine&) {}                  // sets fontsLoaded
-void StopSignIn() {}                                    // cancels a running sign-in flow
 void PurgeEmbedProfile(int /*budgetMs*/) {}             // the embed view's shutdown purge
 
 // The single-instance hold: the lock, its socket and the thread serving
@@ -151,7 +151,7 @@ int RunApplication(const CommandLine& commandLine) {
   };
   deps.makeSessionMonitor = [](platform::SessionEvents events) { return platform::MakeSessionMonitor(std::move(events)); };
   deps.iconFiles = IconFiles(*executableDir);
-  deps.stopSignIn = StopSignIn;
+  deps.stopSignIn = CancelSignInFlow;
   deps.purgeEmbedProfile = PurgeEmbedProfile;
   deps.shutdownEngine = [] { ShutdownEngine(); };
   deps.releaseInstanceLock = [instance] { instance->Release(); };
