@@ -71,6 +71,9 @@ TEST_F(LoopbackFlowTest, AValidRedirectIsAnsweredRecordedOnceAndEndsTheFlow) {
   EXPECT_TRUE(IsNotFound(Exchange(port, "GET /?code=x&state=" + kState + " HTTP/1.1\r\n" + Host(port))))
       << "headers never ended";
 
+  // A second browser tab, connected before the first redirect is answered.
+  platform::UniqueFd late = platform::ConnectToLoopback(port);
+  for (int i = 0; i < 100 && flow->PeakHandlers() < 1; ++i) std::this_thread::sleep_for(5ms);
   const std::string page = Get(port, "/?code=%2B+&ott=o&state=" + kState, Host(port, "LOCALHOST") +
                                          "Accept-Language: zh-TW\r\n");
   EXPECT_TRUE(IsPage(page));
@@ -82,6 +85,13 @@ TEST_F(LoopbackFlowTest, AValidRedirectIsAnsweredRecordedOnceAndEndsTheFlow) {
   EXPECT_EQ(outcome.codeVerifier, "verifier");
   EXPECT_TRUE(outcome.stateVerified);
   EXPECT_EQ(callbacks_, 1);
+  platform::SendAll(late, "GET /?code=other&state=" + kState + " HTTP/1.1\r\n\r\n");
+  char answer[128] = {};
+  platform::ReceiveSome(late, answer, sizeof answer - 1, 5000);
+  EXPECT_EQ(std::string(answer), kNotFoundAnswer) << "a second redirect changes nothing";
+  Outcome still;
+  ASSERT_TRUE(flow->FinalOutcome(still));
+  EXPECT_EQ(still.value, "++");
   EXPECT_FALSE(platform::ConnectToLoopback(port)) << "the listener is closed";
 }
 
