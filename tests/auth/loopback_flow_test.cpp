@@ -44,19 +44,25 @@ class LoopbackFlowTest : public ::testing::Test {
  protected:
   std::shared_ptr<Flow> Start(bool requireState = true, std::chrono::milliseconds lifetime = kFlowLifetime) {
     auto flow = std::make_shared<Flow>(kState, "verifier", "challenge", requireState, lifetime);
-    flow->onComplete = [this](const Outcome& outcome) { completed_.set_value(outcome); };
-    flow->onCallback = [this] { ++callbacks_; };
+    flow->onComplete = [completed = completed_](const Outcome& outcome) { completed->set_value(outcome); };
+    flow->onCallback = [callbacks = callbacks_] { ++*callbacks; };
     EXPECT_TRUE(StartListener(flow));
     EXPECT_NE(flow->port(), 0);
     return flow;
   }
   Outcome Completed() {
-    auto future = completed_.get_future();
+    auto future = completed_->get_future();
     EXPECT_EQ(future.wait_for(10s), std::future_status::ready);
     return future.get();
   }
-  std::promise<Outcome> completed_;
-  std::atomic<int> callbacks_{0};
+  // Shared with the flow's threads, which may outlive a test body.
+  std::shared_ptr<std::promise<Outcome>> completed_ = std::make_shared<std::promise<Outcome>>();
+  std::shared_ptr<std::atomic<int>> callbacks_ = std::make_shared<std::atomic<int>>(0);
+  // The callback runs after the page went out: wait for it.
+  int Callbacks(int expected) {
+    for (int i = 0; i < 200 && *callbacks_ < expected; ++i) std::this_thread::sleep_for(5ms);
+    return *callbacks_;
+  }
 };
 
 TEST_F(LoopbackFlowTest, AValidRedirectIsAnsweredRecordedOnceAndEndsTheFlow) {
@@ -84,7 +90,7 @@ TEST_F(LoopbackFlowTest, AValidRedirectIsAnsweredRecordedOnceAndEndsTheFlow) {
   EXPECT_EQ(outcome.value, "++");
   EXPECT_EQ(outcome.codeVerifier, "verifier");
   EXPECT_TRUE(outcome.stateVerified);
-  EXPECT_EQ(callbacks_, 1);
+  EXPECT_EQ(Callbacks(1), 1);
   platform::SendAll(late, "GET /?code=other&state=" + kState + " HTTP/1.1\r\n\r\n");
   char answer[128] = {};
   platform::ReceiveSome(late, answer, sizeof answer - 1, 5000);
@@ -107,14 +113,14 @@ TEST_F(LoopbackFlowTest, AccessDeniedIsCanceledWithThePageAndNoCallback) {
   auto flow = Start();
   EXPECT_TRUE(IsPage(Get(flow->port(), "/?error=access_denied&state=" + kState, Host(flow->port()))));
   EXPECT_EQ(Completed().status, OutcomeStatus::Canceled);
-  EXPECT_EQ(callbacks_, 0);
+  EXPECT_EQ(Callbacks(0), 0);
 }
 
 TEST_F(LoopbackFlowTest, DeadlineAndCancel) {
   auto flow = Start(true, 150ms);
   EXPECT_EQ(Completed().status, OutcomeStatus::Timeout);
 
-  completed_ = {};
+  completed_ = std::make_shared<std::promise<Outcome>>();
   auto second = Start();
   const auto before = std::chrono::steady_clock::now();
   CancelFlow(*second);
@@ -125,17 +131,19 @@ TEST_F(LoopbackFlowTest, DeadlineAndCancel) {
 
 TEST_F(LoopbackFlowTest, AnAnsweredRedirectKeepsItsOutcomeAgainstALateCancel) {
   auto flow = std::make_shared<Flow>(kState, "v", "c", true);
-  std::promise<void> entered;
+  // Shared with the connection thread, which may outlive this test body.
+  auto entered = std::make_shared<std::promise<void>>();
+  auto enteredFuture = entered->get_future();
   std::promise<void> release;
-  auto released = release.get_future().share();
-  flow->onCallback = [&] {
-    entered.set_value();
+  std::shared_future<void> released = release.get_future().share();
+  flow->onCallback = [entered, released] {
+    entered->set_value();
     released.wait();  // the browser shows "Signed in" by now
   };
-  flow->onComplete = [this](const Outcome& outcome) { completed_.set_value(outcome); };
+  flow->onComplete = [completed = completed_](const Outcome& outcome) { completed->set_value(outcome); };
   ASSERT_TRUE(StartListener(flow));
   auto answer = std::async(std::launch::async, [&] { return Get(flow->port(), "/?code=c&state=" + kState); });
-  entered.get_future().wait();
+  enteredFuture.wait();
   CancelFlow(*flow);
   release.set_value();
   EXPECT_TRUE(IsPage(answer.get()));
