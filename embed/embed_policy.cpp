@@ -1,0 +1,326 @@
+#include "embed/embed_policy.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "talvek/fixed_values.h"
+
+namespace VirelantDesktop::Embed {
+namespace {
+
+constexpr size_t kMaxUrlLength = 2039;
+constexpr int kDecodeRounds = 4;
+
+constexpr std::array<std::string_view, 14> kBillingWords{
+    "billing", "pricing", "plans",   "checkout", "subscribe", "subscription", "subscriptions",
+    "pay",     "payment", "payments", "purchase", "upgrade",  "paywall",      "payment-method"};
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsIdChar(char c) { return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c == '-'; }
+
+bool IsForbiddenUrlChar(unsigned char c) {
+  if (c < 33 || c == 127) return true;
+  switch (c) {
+    case '"':
+    case '<':
+    case '>':
+    case '\\':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Every "%" followed by two hex digits.
+bool EscapesAreWellFormed(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    if (i + 2 >= text.size() || HexValue(text[i + 1]) < 0 || HexValue(text[i + 2]) < 0) return false;
+    i += 2;
+  }
+  return true;
+}
+
+// "%XY" with two hex digits becomes that byte; anything else stays.
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsWellFormedUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t length;
+    uint32_t point;
+    uint32_t minimum;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      length = 2, point = c & 0x1F, minimum = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      length = 3, point = c & 0x0F, minimum = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      length = 4, point = c & 0x07, minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = (point << 6) | (next & 0x3F);
+    }
+    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// Splits at "/" and "\", drops empty and "." segments, lets ".." remove the
+// segment before it, and joins what is left: "/" + segments, or "/".
+std::string NormalisePath(std::string_view path) {
+  std::vector<std::string_view> kept;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(start, end - start);
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      kept.push_back(segment);
+    }
+    start = end + 1;
+  }
+  if (kept.empty()) return "/";
+  std::string joined;
+  for (std::string_view segment : kept) joined.append("/").append(segment);
+  return joined;
+}
+
+bool IsProviderHost(std::string_view host) {
+  for (const char* allowed : fixed::kProviderHosts) {
+    if (host == allowed) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TalvekEmbedProps ReadEmbedProps(const JSValue& props) {
+  TalvekEmbedProps result;
+  if (!props.is_object()) return result;
+  auto text = [&props](const char* name, std::string& into) {
+    const auto it = props.find(name);
+    if (it != props.end() && it->is_string()) into = it->get<std::string>();
+  };
+  text("kind", result.kind);
+  text("vid", result.vid);
+  text("igPath", result.igPath);
+  const auto autoplay = props.find("autoplay");
+  if (autoplay != props.end() && autoplay->is_boolean()) result.autoplay = autoplay->get<bool>();
+  return result;
+}
+
+bool IsValidContentId(const TalvekEmbedProps& props) {
+  const size_t length = props.vid.size();
+  const bool lengthOk = props.IsSocial() ? (length >= 5 && length <= 40) : length == 11;
+  if (!lengthOk) return false;
+  for (char c : props.vid) {
+    if (!IsIdChar(c)) return false;
+  }
+  return true;
+}
+
+std::string EmbedOrigin() { return std::string("https://") + fixed::kEmbedHost; }
+
+std::string EmbedUrl(const TalvekEmbedProps& props) {
+  if (props.IsSocial()) {
+    return std::string("https://") + fixed::kSocialHost + "/" + (props.IsReel() ? "reel" : "p") + "/" + props.vid +
+           "/embed/";
+  }
+  return std::string("https://") + fixed::kVideoEmbedHost + "/embed/" + props.vid +
+         "?autoplay=" + (props.autoplay ? "1" : "0") +
+         "&mute=1&playsinline=1&controls=1&rel=0&origin=https%3A%2F%2F" + fixed::kEmbedHost;
+}
+
+std::string EmbedPage(const TalvekEmbedProps& props) {
+  return "<!doctype html><meta charset=utf-8><meta name=viewport content=\"width=device-width\"><style>html,body{"
+         "margin:0;height:100%;overflow:hidden;background:#000}iframe{display:block;border:0;width:100%;height:100%}"
+         "</style><iframe src=\"" +
+         EmbedUrl(props) +
+         "\" referrerpolicy=\"strict-origin-when-cross-origin\" allow=\"autoplay; encrypted-media; "
+         "picture-in-picture; fullscreen\" allowfullscreen></iframe>";
+}
+
+std::string ContentSecurityPolicy() {
+  return std::string("default-src 'none'; frame-src https://") + fixed::kVideoEmbedHost + " https://" +
+         fixed::kSocialHost + "; style-src 'unsafe-inline'";
+}
+
+ServedResponse ServeEmbedRequest(std::string_view url, const TalvekEmbedProps& props) {
+  ServedResponse response;
+  const auto parsed = ParseStrictHttpsUrl(url);
+  if (parsed && parsed->host == fixed::kEmbedHost && parsed->path == "/w") {
+    response.status = 200;
+    response.reason = "OK";
+    response.headers = "Content-Type: text/html; charset=utf-8\r\nContent-Security-Policy: " +
+                       ContentSecurityPolicy() +
+                       "\r\nReferrer-Policy: strict-origin-when-cross-origin\r\nCache-Control: no-store";
+    response.body = EmbedPage(props);
+    return response;
+  }
+  response.headers = "Content-Type: text/plain\r\nCache-Control: no-store";
+  return response;
+}
+
+std::optional<HttpsUrl> ParseStrictHttpsUrl(std::string_view url) {
+  if (url.size() > kMaxUrlLength || url.size() < 8 || Lowered(url.substr(0, 8)) != "https://") return std::nullopt;
+  for (char c : url) {
+    if (IsForbiddenUrlChar(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  const size_t authorityEnd = std::min(url.find_first_of("/?#", 8), url.size());
+  std::string_view host = url.substr(8, authorityEnd - 8);
+  if (host.find('@') != std::string_view::npos) return std::nullopt;
+  const size_t colon = host.find(':');
+  if (colon != std::string_view::npos) {
+    if (host.substr(colon) != ":443") return std::nullopt;
+    host = host.substr(0, colon);
+  }
+  if (host.empty() || host.front() == '.' || host.back() == '.' || host.find("..") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  for (char c : host) {
+    if (!IsAsciiLetter(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') return std::nullopt;
+  }
+  HttpsUrl result;
+  result.host = Lowered(host);
+  if (authorityEnd < url.size() && url[authorityEnd] == '/') {
+    const size_t pathEnd = std::min(url.find_first_of("?#", authorityEnd), url.size());
+    result.path = std::string(url.substr(authorityEnd, pathEnd - authorityEnd));
+  } else {
+    result.path = "/";
+  }
+  return result;
+}
+
+bool IsProviderUrl(std::string_view url) {
+  const auto parsed = ParseStrictHttpsUrl(url);
+  return parsed && !IsBlockedPath(parsed->path) && IsProviderHost(parsed->host);
+}
+
+bool IsEmbedOriginUrl(std::string_view url) {
+  const std::string origin = EmbedOrigin();
+  if (url.size() < origin.size() || Lowered(url.substr(0, origin.size())) != origin) return false;
+  return url.size() == origin.size() || url[origin.size()] == '/' || url[origin.size()] == '?' ||
+         url[origin.size()] == '#';
+}
+
+bool IsFrameUrl(std::string_view url) {
+  return url == "about:blank" || url == "about:srcdoc" || ParseStrictHttpsUrl(url).has_value();
+}
+
+bool IsBillingPath(std::string_view path) {
+  std::string lowered = Lowered(path);
+  std::string_view rest = lowered;
+  // A locale prefix: "/xx" or "/xx-yy", then the end or "/".
+  if (rest.size() >= 3 && rest[0] == '/' && IsAsciiLetter(rest[1]) && IsAsciiLetter(rest[2])) {
+    size_t prefix = 0;
+    if (rest.size() == 3 || rest[3] == '/') {
+      prefix = 3;
+    } else if (rest[3] == '-' && rest.size() >= 6 && IsAsciiLetter(rest[4]) && IsAsciiLetter(rest[5]) &&
+               (rest.size() == 6 || rest[6] == '/')) {
+      prefix = 6;
+    }
+    rest.remove_prefix(prefix);
+    if (rest.empty()) rest = "/";
+  }
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find('/', start);
+    if (end == std::string_view::npos) end = rest.size();
+    const std::string_view segment = rest.substr(start, end - start);
+    for (std::string_view word : kBillingWords) {
+      if (segment == word) return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+bool IsBlockedPath(std::string_view path) {
+  std::string current(path);
+  if (current.find('%') != std::string::npos) {
+    if (!EscapesAreWellFormed(current)) return true;
+    current = PercentDecode(current);
+    if (!IsWellFormedUtf8(current)) return true;
+  }
+  for (int round = 0; round < kDecodeRounds; ++round) {
+    const std::string normalised = NormalisePath(current);
+    if (IsBillingPath(normalised)) return true;
+    std::string decoded = PercentDecode(normalised);
+    if (decoded == normalised) return false;
+    current = std::move(decoded);
+  }
+  // Still encoded after every round: a path nobody spells this way by
+  // accident, and one that could hide a billing page. Blocked.
+  return true;
+}
+
+NavigationDecision DecideTopLevelNavigation(std::string_view url, bool userInitiated, bool& originVisited) {
+  const bool isOrigin = IsEmbedOriginUrl(url);
+  NavigationDecision decision = NavigationDecision::Block;
+  if (url == "about:blank") {
+    decision = NavigationDecision::Allow;
+  } else if (!originVisited && isOrigin) {
+    decision = NavigationDecision::Allow;
+  } else if (userInitiated && IsProviderUrl(url)) {
+    decision = NavigationDecision::External;
+  }
+  if (isOrigin) originVisited = true;
+  return decision;
+}
+
+NavigationDecision DecideFrameNavigation(std::string_view url) {
+  return IsFrameUrl(url) ? NavigationDecision::Allow : NavigationDecision::Block;
+}
+
+NavigationDecision DecideNewWindow(std::string_view url, bool userInitiated) {
+  return userInitiated && IsProviderUrl(url) ? NavigationDecision::External : NavigationDecision::Block;
+}
+
+}  // namespace VirelantDesktop::Embed
