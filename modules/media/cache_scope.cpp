@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <memory>
+
 namespace VirelantDesktop::media {
 namespace {
 
@@ -38,22 +40,35 @@ std::optional<CacheScope> ParseCacheScope(const JSValue& scope) {
   return result;
 }
 
-std::string ScopeKey(const CacheScope& scope) { return scope.uid + "|" + scope.ws + "|" + scope.thread; }
+std::string ScopeKey(const CacheScope& scope) {
+  std::string key;
+  key.reserve(scope.uid.size() + scope.ws.size() + scope.thread.size() + 2);
+  key.append(scope.uid).append("|").append(scope.ws).append("|").append(scope.thread);
+  return key;
+}
 
 std::string DedupKey(const CacheScope& scope, bool memoryOnly, std::string_view url) {
-  std::string key = ScopeKey(scope);
-  key += memoryOnly ? "|m|" : "|d|";
-  key += url;
+  std::string key;
+  key.reserve(scope.uid.size() + scope.ws.size() + scope.thread.size() + 5 + url.size());
+  key.append(scope.uid).append("|").append(scope.ws).append("|").append(scope.thread);
+  key.append(memoryOnly ? "|m|" : "|d|").append(url);
   return key;
 }
 
 std::string CacheHash(std::string_view ws, std::string_view url) {
-  std::string input;
-  input.reserve(ws.size() + 1 + url.size());
-  input.append(ws).append("|").append(url);
+  // The algorithm is fetched once and each thread keeps its own context:
+  // setting either up again costs more than hashing a URL.
+  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  struct ContextFree {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+  };
+  thread_local std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(input.data(), input.size(), digest, &length, EVP_sha256(), nullptr) != 1 || length != 32) {
+  if (sha256 == nullptr || !context || EVP_DigestInit_ex(context.get(), sha256, nullptr) != 1 ||
+      EVP_DigestUpdate(context.get(), ws.data(), ws.size()) != 1 || EVP_DigestUpdate(context.get(), "|", 1) != 1 ||
+      EVP_DigestUpdate(context.get(), url.data(), url.size()) != 1 ||
+      EVP_DigestFinal_ex(context.get(), digest, &length) != 1 || length != 32) {
     return {};
   }
   static constexpr char kHex[] = "0123456789abcdef";

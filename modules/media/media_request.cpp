@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <set>
 
 #include "modules/media/cache_scope.h"
 #include "talvek/fixed_values.h"
@@ -31,10 +30,23 @@ constexpr std::string_view kStoragePrefix = "/api/storage/";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
+// ASCII case-insensitive equality of `text` with the lower-case `lower`.
+bool EqualsLower(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (Lower(text[i]) != lower[i]) return false;
+  }
+  return true;
+}
+
+// An encoded ".", "/", "\" or NUL: "%2e", "%2f", "%5c", "%00" in any case.
+bool HasEncodedSeparator(std::string_view path) {
+  for (size_t at = path.find('%'); at != std::string_view::npos && at + 2 < path.size(); at = path.find('%', at + 1)) {
+    const char a = path[at + 1];
+    const char b = Lower(path[at + 2]);
+    if ((a == '2' && (b == 'e' || b == 'f')) || (a == '5' && b == 'c') || (a == '0' && b == '0')) return true;
+  }
+  return false;
 }
 
 bool IsUrlByte(unsigned char c) {
@@ -69,8 +81,8 @@ bool IsPrintableAscii(std::string_view value) {
 
 // The name a header is sent under, when its value passes the header's own
 // rule; null otherwise.
-const char* CheckHeader(const std::string& lowerName, std::string_view value, std::string_view path) {
-  if (lowerName == "authorization") {
+const char* CheckHeader(std::string_view name, std::string_view value, std::string_view path) {
+  if (EqualsLower(name, "authorization")) {
     constexpr std::string_view kBearer = "Bearer ";
     if (value.size() < 8 || value.substr(0, kBearer.size()) != kBearer) return nullptr;
     for (char c : value.substr(kBearer.size())) {
@@ -78,7 +90,7 @@ const char* CheckHeader(const std::string& lowerName, std::string_view value, st
     }
     return "Authorization";
   }
-  if (lowerName == "x-workspace-id") {
+  if (EqualsLower(name, "x-workspace-id")) {
     if (value.size() > 64) return nullptr;
     for (char c : value) {
       const auto byte = static_cast<unsigned char>(c);
@@ -88,9 +100,9 @@ const char* CheckHeader(const std::string& lowerName, std::string_view value, st
     }
     return "X-Workspace-Id";
   }
-  if (lowerName == "x-chat-unlock") return path.substr(0, 8) == "/api/dm/" ? "X-Chat-Unlock" : nullptr;
-  if (lowerName == "cache-control") return "Cache-Control";
-  if (lowerName == "accept") return "Accept";
+  if (EqualsLower(name, "x-chat-unlock")) return path.substr(0, 8) == "/api/dm/" ? "X-Chat-Unlock" : nullptr;
+  if (EqualsLower(name, "cache-control")) return "Cache-Control";
+  if (EqualsLower(name, "accept")) return "Accept";
   return nullptr;
 }
 
@@ -115,22 +127,20 @@ UrlCheck ValidateMediaUrl(std::string_view url) {
   for (char c : url) {
     if (!IsUrlByte(static_cast<unsigned char>(c))) return {{}, kInvalidRequest};
   }
-  if (url.size() < 8 || Lowered(url.substr(0, 8)) != "https://") return {{}, kHostNotAllowed};
+  if (url.size() < 8 || !EqualsLower(url.substr(0, 8), "https://")) return {{}, kHostNotAllowed};
 
   const size_t authorityEnd = url.find_first_of("/?#", 8);
   if (authorityEnd == std::string_view::npos) return {{}, kHostNotAllowed};
-  const std::string authority = Lowered(url.substr(8, authorityEnd - 8));
-  const std::string host = fixed::kServiceHost;
-  if (authority != host && authority != host + ":443") return {{}, kHostNotAllowed};
+  const std::string_view authority = url.substr(8, authorityEnd - 8);
+  static const std::string host = fixed::kServiceHost;
+  static const std::string hostWithPort = host + ":443";
+  if (!EqualsLower(authority, host) && !EqualsLower(authority, hostWithPort)) return {{}, kHostNotAllowed};
   if (url.find('#') != std::string_view::npos) return {{}, kHostNotAllowed};
 
   const size_t queryStart = url.find('?', authorityEnd);
   const std::string_view path =
       url.substr(authorityEnd, (queryStart == std::string_view::npos ? url.size() : queryStart) - authorityEnd);
-  const std::string lowerPath = Lowered(path);
-  for (const char* encoded : {"%2e", "%2f", "%5c", "%00"}) {
-    if (lowerPath.find(encoded) != std::string::npos) return {{}, kHostNotAllowed};
-  }
+  if (HasEncodedSeparator(path)) return {{}, kHostNotAllowed};
   if (path.find("//") != std::string_view::npos) return {{}, kHostNotAllowed};
 
   for (std::string_view allowed : kImagePaths) {
@@ -146,15 +156,18 @@ UrlCheck ValidateMediaUrl(std::string_view url) {
 std::optional<std::vector<HeaderPair>> ParseHeaders(const JSValue& headers, std::string_view path) {
   if (!headers.is_object()) return std::nullopt;
   std::vector<HeaderPair> pairs;
-  std::set<std::string> seen;
+  pairs.reserve(headers.size());
   for (const auto& [name, value] : headers.items()) {
     if (!value.is_string()) return std::nullopt;
     const std::string& text = value.get_ref<const std::string&>();
     if (text.size() > kMaxHeaderValueBytes || !IsPrintableAscii(text)) return std::nullopt;
-    const std::string lowerName = Lowered(name);
-    if (!seen.insert(lowerName).second) return std::nullopt;
-    const char* sentAs = CheckHeader(lowerName, text, path);
+    const char* sentAs = CheckHeader(name, text, path);
     if (sentAs == nullptr) return std::nullopt;
+    // Each accepted name maps to one sent name: a repeat is the same name
+    // twice in different case.
+    for (const HeaderPair& earlier : pairs) {
+      if (earlier.name == sentAs) return std::nullopt;
+    }
     pairs.push_back({sentAs, text});
   }
   return pairs;
