@@ -15,6 +15,7 @@
 #include "app/host_state.h"
 #include "app/single_instance_step.h"
 #include "app/window/shell_window.h"
+#include "embed/embed_profile.h"
 #include "host/react_host.h"
 #include "modules/auth/sign_in.h"
 #include "modules/engine/engine_host.h"
@@ -38,10 +39,13 @@ constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 void SetBeforeUninstallTarget() {}                      // the per-user font removal
 void RunUpdateLibraryHooks(const CommandLine&) {}       // update client hooks and its app run
 void RemoveFontsForUninstall() {}                       // the per-user font removal
-void WipeLeftOverEmbedProfiles() {}                     // per-user data folder + "/TALVEK"
+// Profiles of embed views whose process is gone (per-user data folder +
+// "/TALVEK/embed-tmp").
+void WipeLeftOverEmbedProfiles() { Embed::WipeStaleProfiles(Embed::EmbedProfileBase()); }
 bool InstallFontsOrRelaunch(const std::string&, const CommandLine&) { return true; }  // false: exit 0
 void CheckFonts(const CommandLine&) {}                  // sets fontsLoaded
-void PurgeEmbedProfile(int /*budgetMs*/) {}             // the embed view's shutdown purge
+// This process's embed profile, within the exit path's time budget.
+void PurgeEmbedProfile(int budgetMs) { Embed::EmbedProfile::Get().Purge(budgetMs); }
 
 // The single-instance hold: the lock, its socket and the thread serving
 // hand-overs. Released once, by the quit worker or at the end of the run,
