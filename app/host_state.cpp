@@ -46,6 +46,20 @@ void HostState::SetVisibilityListener(std::function<void(bool visible)> listener
   visibilityListener_ = std::move(listener);
 }
 
+void HostState::SetVisibilityRefresher(std::function<void()> refresher) {
+  std::lock_guard lock(hooksMutex_);
+  visibilityRefresher_ = std::move(refresher);
+}
+
+void HostState::RefreshVisibility() const {
+  std::function<void()> refresher;
+  {
+    std::lock_guard lock(hooksMutex_);
+    refresher = visibilityRefresher_;
+  }
+  if (refresher) refresher();
+}
+
 void HostState::NotifyVisibility(bool visible) const {
   std::function<void(bool)> listener;
   {

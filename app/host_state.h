@@ -48,6 +48,11 @@ class HostState {
   // change; the module that sends "Shell.windowVisibility" listens.
   void SetVisibilityListener(std::function<void(bool visible)> listener);
   void NotifyVisibility(bool visible) const;
+  // Reads the window's visibility afresh and reports it even when unchanged
+  // (UI thread). Installed by the window while it exists; without it
+  // RefreshVisibility does nothing.
+  void SetVisibilityRefresher(std::function<void()> refresher);
+  void RefreshVisibility() const;
 
  private:
   template <class Hook>
@@ -62,6 +67,7 @@ class HostState {
   mutable std::mutex hooksMutex_;  // guards hooks_ (installed at start-up, read from any thread)
   HostHooks hooks_;
   std::function<void(bool)> visibilityListener_;  // guarded by hooksMutex_
+  std::function<void()> visibilityRefresher_;     // guarded by hooksMutex_
 };
 
 }  // namespace VirelantDesktop

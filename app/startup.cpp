@@ -19,6 +19,7 @@
 #include "host/react_host.h"
 #include "modules/auth/sign_in.h"
 #include "modules/engine/engine_host.h"
+#include "platform/folder_picker.h"
 #include "platform/folders.h"
 #include "platform/gtk_desktop.h"
 #include "platform/headless_window.h"
@@ -120,6 +121,13 @@ int RunApplication(const CommandLine& commandLine) {
     std::fprintf(stderr, "talvek: cannot open the display; running without a window\n");
   }
   const bool gtk = display == platform::GtkStart::Ready;
+  if (gtk) {
+    // The folder chooser belongs to the main window once it exists.
+    platform::InstallFolderPicker([](platform::FolderPickDone done) {
+      auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
+      platform::MakeGtkFolderPicker(window != nullptr ? window->NativeHandle() : nullptr)(std::move(done));
+    });
+  }
 
   const auto executableDir = platform::ExecutableDir();
   if (!executableDir) {

@@ -76,6 +76,9 @@ class MainWindow {
  public:
   virtual ~MainWindow() = default;
 
+  // The toolkit's own window (a GtkWindow* with GTK), for dialogs it owns;
+  // null without a toolkit.
+  virtual void* NativeHandle() const { return nullptr; }
   virtual void SetTitle(const std::string& title) = 0;
   // PNG files of one icon at several sizes.
   virtual void SetIcons(const std::vector<std::string>& pngFiles) = 0;

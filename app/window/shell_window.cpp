@@ -72,6 +72,7 @@ ShellWindow::~ShellWindow() {
   uiQueue_->Close();
   HostState& state = StateOf(deps_);
   state.InstallHooks({});
+  state.SetVisibilityRefresher(nullptr);
   if (state.MainWindow() == window_.get()) state.SetMainWindow(nullptr);
   if (session_) session_->Unregister();
   if (tray_) tray_->Remove();
@@ -93,6 +94,9 @@ void ShellWindow::Prepare() {
 
   // From here on the window's events reach the logic.
   listening_ = true;
+  state.SetVisibilityRefresher([this] {
+    if (!destroyed_) logic_.ResendVisibility(window_->IsVisible(), window_->IsMinimized());
+  });
   logic_.OnStart();  // the tray icon
   RegisterSession();
   titleBar_.UpdateDragStrip();

@@ -89,6 +89,13 @@ void WindowLogic::OnWindowStateRead(bool shown, bool minimized) {
   UpdateVisibility();
 }
 
+void WindowLogic::ResendVisibility(bool shown, bool minimized) {
+  shown_ = shown;
+  minimized_ = minimized;
+  lastSentVisible_ = shown_ && !minimized_ && !locked_ && !disconnected_;
+  port_.SendVisibility(lastSentVisible_);
+}
+
 void WindowLogic::UpdateVisibility() {
   const bool visible = shown_ && !minimized_ && !locked_ && !disconnected_;
   if (visible == lastSentVisible_) return;

@@ -76,6 +76,9 @@ class WindowLogic {
   void OnSessionDisconnected(bool disconnected);
   // Shown and minimised read back from the window after it moved or resized.
   void OnWindowStateRead(bool shown, bool minimized);
+  // As OnWindowStateRead, but the value is sent even when it did not change
+  // (a new listener wants the current one).
+  void ResendVisibility(bool shown, bool minimized);
 
   bool Visible() const noexcept { return lastSentVisible_; }
   bool TrayIconPresent() const noexcept { return trayPresent_; }
