@@ -114,6 +114,80 @@ TEST_F(ShellDesktop, ClosingOnlyHidesTheWindowAndASecondStartBringsItBack) {
   EXPECT_TRUE(shell->Running());
 }
 
+// The shell with a bundle of the test's own: the program is linked (or
+// copied) into a folder whose Bundle/index.windows is `bundle`.
+std::string InstallShellWithBundle(const TempDir& dir, const std::string& bundle) {
+  namespace fs = std::filesystem;
+  const fs::path program = fs::path(TALVEK_PATH);
+  const fs::path target = fs::path(dir.path()) / "talvek";
+  std::error_code error;
+  fs::create_hard_link(program, target, error);
+  if (error) fs::copy_file(program, target, error);
+  fs::copy(program.parent_path() / "icons", fs::path(dir.path()) / "icons", fs::copy_options::recursive, error);
+  fs::create_directories(fs::path(dir.path()) / "Bundle");
+  WriteTextFile(dir.Join("Bundle/index.windows"), bundle);
+  return target.string();
+}
+
+TEST_F(ShellDesktop, FolderChooserCancelsToNullAndVisibilityFollowsTheWindowAndTheLock) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, R"(
+const shell = globalThis.__turboModuleProxy('Shell');
+RCTDeviceEventEmitter.addListener('Shell.windowVisibility', (e) => console.log('visible ' + e.visible));
+AppRegistry.registerComponent('VirelantDesktop', () => async () => {
+  console.log('asking');
+  console.log('picked ' + JSON.stringify(await shell.pickFolder()));
+});
+)");
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(shell.WaitForOutput("asking", kStartTimeout)) << shell.output();
+  // The chooser is modal over the window and takes the keyboard once mapped.
+  const bool cancelled = WaitFor(
+      [&] {
+        ChildProcess key({"xdotool", "key", "Escape"});
+        key.Wait(5s);
+        return shell.WaitForOutput("picked", 300ms);
+      },
+      10s, 0ms);
+  ASSERT_TRUE(cancelled) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("picked null", 1s)) << shell.output();
+
+  const std::string before = shell.output();
+  EXPECT_NE(before.find("visible true"), std::string::npos) << "sent once at start";
+  // Waits for `expected` after position `from` of the output (earlier lines
+  // hold the same words, so reading is driven by a text never printed).
+  auto next = [&](const std::string& expected, size_t& from) {
+    const bool seen = WaitFor(
+        [&] {
+          shell.WaitForOutput("\x01", 50ms);
+          return shell.output().find(expected, from) != std::string::npos;
+        },
+        kChangeTimeout);
+    if (seen) from = shell.output().find(expected, from) + expected.size();
+    return seen;
+  };
+  size_t from = before.size();
+  ASSERT_TRUE(probe_.Iconify(window));
+  EXPECT_TRUE(next("visible false", from)) << "minimised: " << shell.output();
+  ChildProcess second({program}, environment_);  // a second start restores and activates the window
+  EXPECT_EQ(second.Wait(10s), 0);
+  EXPECT_NE(ShownWindow(shell.pid(), kChangeTimeout), 0u) << "shown again";
+  EXPECT_TRUE(next("visible true", from)) << "restored: " << shell.output();
+
+  for (const char* active : {"true", "false"}) {
+    ChildProcess lock({"gdbus", "emit", "--session", "--object-path", "/org/freedesktop/ScreenSaver", "--signal",
+                       "org.freedesktop.ScreenSaver.ActiveChanged", active});
+    EXPECT_EQ(lock.Wait(5s), 0);
+    EXPECT_TRUE(next(std::string("visible ") + (std::string(active) == "true" ? "false" : "true"), from))
+        << "screen saver " << active << ": " << shell.output();
+  }
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0);
+}
+
 // Clicks a tray menu item as a tray host does; gdbus's exit code.
 [[maybe_unused]] int ClickMenuItem(const std::string& service, int id) {
   ChildProcess gdbus({"gdbus", "call", "--session", "--dest", service, "--object-path", "/MenuBar", "--method",
