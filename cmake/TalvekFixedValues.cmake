@@ -34,3 +34,40 @@ set(TALVEK_FIXED_VALUES_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/fixed_values.h.in ${TALVEK_FIXED_VALUES_DIR}/talvek/fixed_values.h @ONLY)
 add_library(talvek_fixed_values INTERFACE)
 target_include_directories(talvek_fixed_values INTERFACE ${TALVEK_FIXED_VALUES_DIR})
+
+# The trusted update key: a DER SubjectPublicKeyInfo (RSA) under the key id
+# "tv-desktop-2026-11", compiled into the program behind the marker
+# "TALVEKTRUSTKEY1". Without one given, a development key pair is made in the
+# build tree (its private half never enters the repository; tests and the
+# feed tooling sign with it); a release configuration refuses that key.
+set(TALVEK_TRUSTED_KEY_DER "" CACHE FILEPATH "DER public key trusted for updates (empty: a development key)")
+option(TALVEK_RELEASE "A release build: refuses the development update key" OFF)
+if(TALVEK_TRUSTED_KEY_DER)
+  set(_trusted_der ${TALVEK_TRUSTED_KEY_DER})
+  set(TALVEK_DEV_SIGNING_KEY "")
+else()
+  if(TALVEK_RELEASE)
+    message(FATAL_ERROR "a release build needs TALVEK_TRUSTED_KEY_DER: the development update key is refused")
+  endif()
+  set(_dev_dir ${CMAKE_BINARY_DIR}/dev-keys)
+  set(TALVEK_DEV_SIGNING_KEY ${_dev_dir}/update-dev.key)
+  set(_trusted_der ${_dev_dir}/update-dev.der)
+  if(NOT EXISTS ${_trusted_der})
+    find_program(OPENSSL_PROGRAM openssl REQUIRED)
+    file(MAKE_DIRECTORY ${_dev_dir})
+    execute_process(COMMAND ${OPENSSL_PROGRAM} genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072
+                            -out ${TALVEK_DEV_SIGNING_KEY}
+                    RESULT_VARIABLE _key_result OUTPUT_QUIET ERROR_QUIET)
+    execute_process(COMMAND ${OPENSSL_PROGRAM} pkey -in ${TALVEK_DEV_SIGNING_KEY} -pubout -outform DER
+                            -out ${_trusted_der}
+                    RESULT_VARIABLE _der_result OUTPUT_QUIET ERROR_QUIET)
+    if(NOT _key_result EQUAL 0 OR NOT _der_result EQUAL 0)
+      message(FATAL_ERROR "could not make the development update key with ${OPENSSL_PROGRAM}")
+    endif()
+  endif()
+endif()
+file(READ ${_trusted_der} _der_hex HEX)
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," TALVEK_TRUSTED_KEY_BYTES "${_der_hex}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/trusted_key.cpp.in ${TALVEK_FIXED_VALUES_DIR}/talvek/trusted_key.cpp @ONLY)
+set(TALVEK_TRUSTED_KEY_SOURCE ${TALVEK_FIXED_VALUES_DIR}/talvek/trusted_key.cpp)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_trusted_der})

@@ -11,7 +11,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   # libraries
   libjavascriptcoregtk-4.1-dev libglib2.0-dev nlohmann-json3-dev libsecret-1-dev libgtk-3-dev
-  libssl-dev
+  libssl-dev openssl
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # a private Secret Service for the keyring tests (scripts/with-keyring.sh)
