@@ -20,6 +20,9 @@ void InitProcess() noexcept;
 
 namespace VirelantDesktop::platform {
 
+// This process's id.
+int CurrentProcessId() noexcept;
+
 // Names the calling thread for debuggers and profilers (at most 15
 // characters are kept). Best effort.
 void NameCurrentThread(const char* name) noexcept;

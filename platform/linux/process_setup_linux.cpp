@@ -49,4 +49,6 @@ void NameCurrentThread(const char* name) noexcept {
   pthread_setname_np(pthread_self(), truncated);
 }
 
+int CurrentProcessId() noexcept { return static_cast<int>(::getpid()); }
+
 }  // namespace VirelantDesktop::platform
