@@ -11,6 +11,8 @@
 
 namespace VirelantDesktop::updater {
 
+// The platform a manifest must name for this build ("win-x64" on Windows).
+inline constexpr const char* kPolicyOs = "linux-x64";
 inline constexpr int64_t kEarliestIssuedAtMs = 1577836800000;  // 2020-01-01T00:00:00Z
 inline constexpr int64_t kClockSkewMs = 86400000;              // 24 h
 
