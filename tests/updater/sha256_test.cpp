@@ -95,7 +95,9 @@ TEST_P(Sha256PathTest, RandomMessagesInRandomPiecesMatchOpenSsl) {
 
 TEST_P(Sha256PathTest, ResetDropsAMessageHalfWay) {
   Sha256 hash;
-  hash.Update("some bytes that are longer than one block of sixty-four bytes, to compress one", 80);
+  const std::string_view longer = "some bytes that are longer than one block of sixty-four bytes, to compress one";
+  ASSERT_GT(longer.size(), 64u);
+  hash.Update(longer.data(), longer.size());
   hash.Reset();
   hash.Update("abc", 3);
   EXPECT_EQ(Sha256Hex(hash.Final()), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
