@@ -448,16 +448,8 @@ void PrintBurst(const std::string& prefix, const std::vector<BurstRun>& runs, in
 
 int main(int argc, char** argv) {
   platform::InitProcess();
-  bool repetitionsGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) repetitionsGiven = true;
-  }
-  Register(repetitionsGiven);
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  Register(VirelantDesktop::bench::RepetitionsGiven(argc, argv));
+  if (!VirelantDesktop::bench::RunRegisteredBenchmarks(argc, argv)) return 1;
 
   if (!g_validMs.empty()) {
     char note[96];

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,12 +15,32 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
 extern char** environ;
 
 namespace VirelantDesktop::bench {
+
+// True when the command line sets --benchmark_repetitions itself (then the
+// programs leave their own default counts alone).
+inline bool RepetitionsGiven(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) return true;
+  }
+  return false;
+}
+
+// Parses the benchmark flags and runs what was registered; false when a flag
+// was not understood.
+inline bool RunRegisteredBenchmarks(int& argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return false;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return true;
+}
 
 inline double Median(std::vector<double> values) {
   if (values.empty()) return 0;

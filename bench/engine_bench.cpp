@@ -592,16 +592,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "engine_bench: --reader_lines and --js_lines take a positive whole number\n");
     return 1;
   }
-  bool repetitionsGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) repetitionsGiven = true;
-  }
-  Register(repetitionsGiven);
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  Register(VirelantDesktop::bench::RepetitionsGiven(argc, argv));
+  if (!VirelantDesktop::bench::RunRegisteredBenchmarks(argc, argv)) return 1;
   WaitForFreeSlot(g_firstLineSlot);  // the last run's exit watcher lets go
 
   const std::string lines = " (" + std::to_string(g_readerLines) + " lines of " + std::to_string(kLineBytes) + " bytes)";

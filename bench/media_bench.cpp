@@ -343,16 +343,8 @@ int main(int argc, char** argv) {
   const bench::BenchTempDir dir("talvek-media-bench");
   IsolateCache(dir.path());
 
-  bool repetitionsGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) repetitionsGiven = true;
-  }
-  Register(repetitionsGiven);
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  Register(VirelantDesktop::bench::RepetitionsGiven(argc, argv));
+  if (!VirelantDesktop::bench::RunRegisteredBenchmarks(argc, argv)) return 1;
 
   if (!g_parseRates.empty()) {
     const auto [low, high] = std::minmax_element(g_parseRates.begin(), g_parseRates.end());

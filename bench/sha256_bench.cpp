@@ -144,16 +144,8 @@ int main(int argc, char** argv) {
   }
   g_expected = *expected;
 
-  bool repetitionsGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) repetitionsGiven = true;
-  }
-  Register(repetitionsGiven);
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  Register(VirelantDesktop::bench::RepetitionsGiven(argc, argv));
+  if (!VirelantDesktop::bench::RunRegisteredBenchmarks(argc, argv)) return 1;
 
   const char* path = updater::Sha256UsesCpuExtensions() ? "cpu-sha-extensions" : "portable (no SHA extensions)";
   const double ours = bench::Median(g_oursMBs);

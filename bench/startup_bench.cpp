@@ -187,16 +187,8 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   TempBundle bundle;
   g_bundlePath = bundle.path();
-  bool repetitionsGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]).starts_with("--benchmark_repetitions")) repetitionsGiven = true;
-  }
-  Register(repetitionsGiven);
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  Register(VirelantDesktop::bench::RepetitionsGiven(argc, argv));
+  if (!VirelantDesktop::bench::RunRegisteredBenchmarks(argc, argv)) return 1;
 
   if (!g_firstLineMs.empty()) {
     const auto [low, high] = std::minmax_element(g_firstLineMs.begin(), g_firstLineMs.end());
