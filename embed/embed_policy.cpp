@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/url_text.h"
 #include "talvek/fixed_values.h"
 
 namespace VirelantDesktop::Embed {
@@ -26,89 +27,7 @@ std::string Lowered(std::string_view text) {
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool IsIdChar(char c) { return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c == '-'; }
-
-bool IsForbiddenUrlChar(unsigned char c) {
-  if (c < 33 || c == 127) return true;
-  switch (c) {
-    case '"':
-    case '<':
-    case '>':
-    case '\\':
-    case '^':
-    case '`':
-    case '{':
-    case '|':
-    case '}':
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Every "%" followed by two hex digits.
-bool EscapesAreWellFormed(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') continue;
-    if (i + 2 >= text.size() || HexValue(text[i + 1]) < 0 || HexValue(text[i + 2]) < 0) return false;
-    i += 2;
-  }
-  return true;
-}
-
-// "%XY" with two hex digits becomes that byte; anything else stays.
-std::string PercentDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsWellFormedUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t length;
-    uint32_t point;
-    uint32_t minimum;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      length = 2, point = c & 0x1F, minimum = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3, point = c & 0x0F, minimum = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4, point = c & 0x07, minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = (point << 6) | (next & 0x3F);
-    }
-    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
 
 // Splits at "/" and "\", drops empty and "." segments, lets ".." remove the
 // segment before it, and joins what is left: "/" + segments, or "/".
@@ -211,7 +130,7 @@ ServedResponse ServeEmbedRequest(std::string_view url, const TalvekEmbedProps& p
 std::optional<HttpsUrl> ParseStrictHttpsUrl(std::string_view url) {
   if (url.size() > kMaxUrlLength || url.size() < 8 || Lowered(url.substr(0, 8)) != "https://") return std::nullopt;
   for (char c : url) {
-    if (IsForbiddenUrlChar(static_cast<unsigned char>(c))) return std::nullopt;
+    if (platform::IsUnsafeUrlByte(static_cast<unsigned char>(c))) return std::nullopt;
   }
   const size_t authorityEnd = std::min(url.find_first_of("/?#", 8), url.size());
   std::string_view host = url.substr(8, authorityEnd - 8);
@@ -285,14 +204,14 @@ bool IsBillingPath(std::string_view path) {
 bool IsBlockedPath(std::string_view path) {
   std::string current(path);
   if (current.find('%') != std::string::npos) {
-    if (!EscapesAreWellFormed(current)) return true;
-    current = PercentDecode(current);
-    if (!IsWellFormedUtf8(current)) return true;
+    if (!platform::PercentEscapesWellFormed(current)) return true;
+    current = platform::PercentDecode(current);
+    if (!platform::IsWellFormedUtf8(current)) return true;
   }
   for (int round = 0; round < kDecodeRounds; ++round) {
     const std::string normalised = NormalisePath(current);
     if (IsBillingPath(normalised)) return true;
-    std::string decoded = PercentDecode(normalised);
+    std::string decoded = platform::PercentDecode(normalised);
     if (decoded == normalised) return false;
     current = std::move(decoded);
   }

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "modules/auth/loopback_http.h"
+#include "platform/url_text.h"
 
 namespace authlb = VirelantDesktop::authlb;
 
@@ -115,7 +116,7 @@ bool IsProviderCode(const std::string& text) {
 }
 
 void CheckDecode(std::string_view text) {
-  const std::string decoded = authlb::PercentDecode(text);
+  const std::string decoded = VirelantDesktop::platform::PercentDecode(text);
   if (decoded != ReferenceDecode(text)) __builtin_trap();
   if (decoded.size() > text.size()) __builtin_trap();
   if (text.find('%') == std::string_view::npos && decoded != text) __builtin_trap();
@@ -129,7 +130,7 @@ void CheckDecode(std::string_view text) {
       {'%', kUpper[byte >> 4], kLower[byte & 15]},
   };
   for (const std::string& form : forms) {
-    if (authlb::PercentDecode(form) != std::string(1, static_cast<char>(byte))) __builtin_trap();
+    if (VirelantDesktop::platform::PercentDecode(form) != std::string(1, static_cast<char>(byte))) __builtin_trap();
   }
 }
 

@@ -1,16 +1,11 @@
 #include "modules/auth/loopback_http.h"
 
+#include "platform/url_text.h"
+
 namespace VirelantDesktop::authlb {
 namespace {
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsErrorCodeByte(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
@@ -134,20 +129,6 @@ ParsedRequest ParseRequest(std::string_view text) {
   return result;
 }
 
-std::string PercentDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
-
 std::optional<std::string> QueryParam(std::string_view query, std::string_view name) {
   size_t start = 0;
   for (;;) {
@@ -155,8 +136,8 @@ std::optional<std::string> QueryParam(std::string_view query, std::string_view n
     const std::string_view piece = query.substr(start, end - start);
     const size_t equals = piece.find('=');
     const std::string_view rawName = piece.substr(0, equals);
-    if (PercentDecode(rawName) == name) {
-      return equals == std::string_view::npos ? std::string() : PercentDecode(piece.substr(equals + 1));
+    if (platform::PercentDecode(rawName) == name) {
+      return equals == std::string_view::npos ? std::string() : platform::PercentDecode(piece.substr(equals + 1));
     }
     if (end >= query.size()) return std::nullopt;
     start = end + 1;

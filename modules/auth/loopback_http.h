@@ -33,10 +33,8 @@ struct ParsedRequest {
 // Parses a request's line and headers (only Host and Accept-Language kept).
 ParsedRequest ParseRequest(std::string_view text);
 
-// "%" and two hex digits become that byte; anything else stays as it is.
-std::string PercentDecode(std::string_view text);
-
-// The first parameter of `query` whose decoded name is `name`, decoded.
+// The first parameter of `query` whose decoded name is `name`, decoded
+// (platform::PercentDecode: "%XY" becomes a byte, "+" stays).
 std::optional<std::string> QueryParam(std::string_view query, std::string_view name);
 
 // An empty Host passes; otherwise "127.0.0.1:<port>" or "localhost:<port>",

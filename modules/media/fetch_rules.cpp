@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/url_text.h"
+
 namespace VirelantDesktop::media {
 namespace {
 
@@ -9,45 +11,24 @@ bool StartsWith(std::span<const uint8_t> head, size_t offset, std::string_view b
   return head.size() >= offset + bytes.size() && std::memcmp(head.data() + offset, bytes.data(), bytes.size()) == 0;
 }
 
-// Valid UTF-8 up to the end, where a character cut by the head limit (up to
-// 3 bytes) may be missing its tail.
+// Text: no zero byte, no controls but tab, LF and CR, and well-formed UTF-8
+// up to the end, where a character cut by the head limit may lack its tail.
 bool IsTextLike(std::span<const uint8_t> head) {
   if (head.empty()) return false;
-  size_t i = 0;
-  while (i < head.size()) {
-    const uint8_t c = head[i];
-    if (c == 0) return false;
+  for (uint8_t c : head) {
     if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length;
-    uint32_t point;
-    uint32_t minimum;
-    if ((c & 0xE0) == 0xC0) {
-      length = 2, point = c & 0x1F, minimum = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3, point = c & 0x0F, minimum = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4, point = c & 0x07, minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + length > head.size()) {
-      // A character cut at the end (at most 3 bytes of it present): the
-      // bytes that are there must still be its continuations.
-      for (size_t k = i + 1; k < head.size(); ++k) {
-        if ((head[k] & 0xC0) != 0x80) return false;
-      }
-      return true;
-    }
-    for (size_t k = 1; k < length; ++k) {
-      if ((head[i + k] & 0xC0) != 0x80) return false;
-      point = (point << 6) | (head[i + k] & 0x3F);
-    }
-    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-    i += length;
+  }
+  const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+  const size_t valid = platform::WellFormedUtf8Prefix(text);
+  if (valid == text.size()) return true;
+  // What is left must be the start of one character: a lead byte that needs
+  // more bytes than are left, then continuation bytes only.
+  const std::string_view tail = text.substr(valid);
+  const auto lead = static_cast<unsigned char>(tail[0]);
+  const size_t needed = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  if (needed <= tail.size()) return false;
+  for (size_t k = 1; k < tail.size(); ++k) {
+    if ((static_cast<unsigned char>(tail[k]) & 0xC0) != 0x80) return false;
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "modules/media/cache_scope.h"
+#include "platform/url_text.h"
 #include "talvek/fixed_values.h"
 
 namespace VirelantDesktop::media {
@@ -49,10 +50,8 @@ bool HasEncodedSeparator(std::string_view path) {
   return false;
 }
 
-bool IsUrlByte(unsigned char c) {
-  if ((c >= 0x61 && c <= 0x7A) || c == 0x7E) return true;
-  return c >= 0x21 && c <= 0x5F && c != 0x22 && c != 0x3C && c != 0x3E && c != 0x5C && c != 0x5E;
-}
+// Printable ASCII that a URL may carry unescaped (no non-ASCII bytes).
+bool IsUrlByte(unsigned char c) { return c < 0x80 && !platform::IsUnsafeUrlByte(c); }
 
 bool HasDotSegment(std::string_view path) {
   size_t start = 0;

@@ -1,5 +1,7 @@
 #include "modules/shell/shell_rules.h"
 
+#include "platform/url_text.h"
+
 namespace VirelantDesktop::shell {
 
 bool IsOpenableUrl(std::string_view url) noexcept {
@@ -11,22 +13,7 @@ bool IsOpenableUrl(std::string_view url) noexcept {
     if (c != kScheme[i]) return false;
   }
   for (char c : url) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F) return false;
-    switch (c) {
-      case '"':
-      case '<':
-      case '>':
-      case '\\':
-      case '^':
-      case '`':
-      case '{':
-      case '|':
-      case '}':
-        return false;
-      default:
-        break;
-    }
+    if (platform::IsUnsafeUrlByte(static_cast<unsigned char>(c))) return false;
   }
   const char afterScheme = url[kScheme.size()];
   return afterScheme != '#' && afterScheme != '/' && afterScheme != '?';

@@ -8,34 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/updater/test_key_pair.h"
+
 namespace VirelantDesktop::updater {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A real key pair made by OpenSSL for the test.
-struct KeyPair {
-  explicit KeyPair(unsigned bits) : key(EVP_RSA_gen(bits)) {
-    unsigned char* der = nullptr;
-    const int length = i2d_PUBKEY(key, &der);
-    spki.assign(der, der + length);
-    OPENSSL_free(der);
-  }
-  ~KeyPair() { EVP_PKEY_free(key); }
-  Bytes Sign(std::string_view message) const {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    size_t length = 0;
-    EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key);
-    EVP_DigestSign(context, nullptr, &length, reinterpret_cast<const uint8_t*>(message.data()), message.size());
-    Bytes signature(length);
-    EVP_DigestSign(context, signature.data(), &length, reinterpret_cast<const uint8_t*>(message.data()),
-                   message.size());
-    EVP_MD_CTX_free(context);
-    return signature;
-  }
-  EVP_PKEY* key;
-  Bytes spki;
-};
+using KeyPair = testing::TestKeyPair;
 
 const KeyPair& Key3072() {
   static const KeyPair pair(3072);

@@ -8,33 +8,17 @@
 #include <cstring>
 
 #include "platform/base64.h"
+#include "tests/updater/test_key_pair.h"
 
 namespace VirelantDesktop::updater {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Signer {
-  explicit Signer(EVP_PKEY* pkey) : key(pkey) {
-    unsigned char* der = nullptr;
-    const int length = i2d_PUBKEY(key, &der);
-    spki.assign(der, der + length);
-    OPENSSL_free(der);
-  }
-  ~Signer() { EVP_PKEY_free(key); }
-  std::string Sign(std::string_view message) const {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    size_t length = 0;
-    EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key);
-    EVP_DigestSign(context, nullptr, &length, reinterpret_cast<const uint8_t*>(message.data()), message.size());
-    Bytes signature(length);
-    EVP_DigestSign(context, signature.data(), &length, reinterpret_cast<const uint8_t*>(message.data()),
-                   message.size());
-    EVP_MD_CTX_free(context);
-    return platform::Base64Encode(signature);
-  }
-  EVP_PKEY* key;
-  Bytes spki;
+// Signatures as a signature file carries them: Base64.
+struct Signer : testing::TestKeyPair {
+  using TestKeyPair::TestKeyPair;
+  std::string Sign(std::string_view message) const { return platform::Base64Encode(TestKeyPair::Sign(message)); }
 };
 
 const Signer& KeyA() {
