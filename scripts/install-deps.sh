@@ -11,9 +11,11 @@ packages=(
   clang-14 libclang-rt-14-dev
   # libraries
   libjavascriptcoregtk-4.1-dev libglib2.0-dev nlohmann-json3-dev libsecret-1-dev libgtk-3-dev
-  libssl-dev openssl
+  libssl-dev openssl libcurl4-openssl-dev
+  # image codecs (attachments) and zip packages (self-update)
+  libjpeg62-turbo-dev libpng-dev libwebp-dev libgif-dev libheif-dev libtiff-dev libexif-dev libzip-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev curl
   # a private Secret Service for the keyring tests (scripts/with-keyring.sh)
   dbus dbus-bin libglib2.0-bin gnome-keyring
   # the desktop suite: a private X server, a window manager, input and window probes

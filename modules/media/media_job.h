@@ -9,7 +9,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
+#include "app/bridge/js_value.h"
+#include "app/bridge/react_promise.h"
 #include "modules/media/fetch_rules.h"
 #include "modules/media/media_state.h"
 
@@ -22,7 +26,21 @@ class InterruptibleOperation {
   virtual void Cancel() noexcept = 0;
 };
 
+// A caller waiting for a download's result.
+struct Waiter {
+  std::string requestId;
+  ReactPromise<JSValue> promise;
+};
+
 struct Job {
+  // Set when the job is made; never changed afterwards.
+  std::string key;       // its DedupKey in State::inFlight
+  std::string scopeKey;  // ScopeKey of the request
+  uint32_t generation = 0;       // State::generation when it started
+  uint64_t scopeGeneration = 0;  // State::scopeGenerations[scopeKey] when it started
+
+  std::vector<Waiter> waiters;  // guarded by State::stateLock; the first one started the job
+
   std::atomic<uint32_t> status{0};  // JobStatus; moves from Running once
 
   std::mutex mutex;  // guards current, done, headersReceived

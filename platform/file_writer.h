@@ -1,0 +1,59 @@
+// Writing files beneath an open folder without following links: a new file
+// written chunk by chunk, the rename that puts it in place, copies, and the
+// last-write mark. Failures report the errno value (0 on success).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/confined_tree.h"
+#include "platform/unique_fd.h"
+
+namespace VirelantDesktop::platform {
+
+// A file created by this process (it did not exist before).
+class NewFile {
+ public:
+  NewFile() = default;
+  // Creates `name` in `folder` exclusively (a link or any existing entry
+  // fails) with `mode`.
+  static NewFile CreateAt(const UniqueFd& folder, const std::string& name, unsigned mode, int& error);
+
+  // Writes all of `data`; false with `error` on a failed or short write.
+  bool Write(const void* data, size_t size, int& error) noexcept;
+  // Flushes to the disk and closes; false with `error` when either fails.
+  bool Finish(int& error) noexcept;
+  explicit operator bool() const noexcept { return fd_.IsValid(); }
+
+ private:
+  UniqueFd fd_;
+};
+
+// Renames `from` to `to`, both in `folder`, replacing an existing `to`.
+bool RenameAt(const UniqueFd& folder, const std::string& from, const std::string& to, int& error) noexcept;
+
+// Copies the regular file `source` to the new file `destination` (which must
+// not exist; a link there fails) with `mode`. A failed copy removes what it
+// wrote.
+bool CopyToNewFile(const std::string& source, const std::string& destination, unsigned mode, int& error);
+
+// Renames `from` over `to` (any folders, same file system).
+bool RenamePath(const std::string& from, const std::string& to, int& error) noexcept;
+
+// Sets the mode of `path` (a link at its end is left alone).
+bool SetFileMode(const std::string& path, unsigned mode) noexcept;
+
+struct FileStatus {
+  EntryType type = EntryType::Missing;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;
+};
+// What `path` names, a link at its end not followed.
+FileStatus StatusOf(const std::string& path) noexcept;
+// Sets the last-write time of the file `path` to now (a link is not followed).
+bool TouchModified(const std::string& path) noexcept;
+// Nanoseconds since the epoch, by the clock file times use.
+int64_t FileClockNowNs() noexcept;
+
+}  // namespace VirelantDesktop::platform
