@@ -64,7 +64,7 @@ struct DiskTarget {
 class BodySink final : public TransferSink {
  public:
   BodySink(State& state, Job& job, const FetchRequest& request, DiskTarget* disk, const ProgressEmitter& emit)
-      : state_(state), job_(job), request_(request), disk_(disk), emit_(emit), limit_(request.EffectiveMaxBytes()) {}
+      : state_(state), job_(job), disk_(disk), emit_(emit), limit_(request.EffectiveMaxBytes()) {}
 
   bool OnHead(const ResponseHead& head) override {
     MarkHeadersReceived(job_);
@@ -150,7 +150,6 @@ class BodySink final : public TransferSink {
 
   State& state_;
   Job& job_;
-  const FetchRequest& request_;
   DiskTarget* disk_;
   const ProgressEmitter& emit_;
   const uint64_t limit_;
