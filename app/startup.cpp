@@ -23,6 +23,7 @@
 #include "platform/folders.h"
 #include "platform/gtk_desktop.h"
 #include "platform/headless_window.h"
+#include "platform/save_dialog.h"
 #include "platform/session_monitor.h"
 #include "platform/single_instance.h"
 #include "platform/tray.h"
@@ -126,6 +127,10 @@ int RunApplication(const CommandLine& commandLine) {
     platform::InstallFolderPicker([](platform::FolderPickDone done) {
       auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
       platform::MakeGtkFolderPicker(window != nullptr ? window->NativeHandle() : nullptr)(std::move(done));
+    });
+    platform::InstallSaveDialog([](const std::string& name, platform::SaveDialogDone done) {
+      auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
+      platform::MakeGtkSaveDialog(window != nullptr ? window->NativeHandle() : nullptr)(name, std::move(done));
     });
   }
 

@@ -20,4 +20,8 @@ void InstallSaveDialog(SaveDialog dialog);
 // Shows the installed dialog; false (and `done` not called) when none is.
 bool ShowSaveDialog(const std::string& suggestedName, SaveDialogDone done);
 
+// The GTK dialog (portal when available), modal for the main window
+// `ownerWindow` (a GtkWindow*, may be null); only the shell links it.
+SaveDialog MakeGtkSaveDialog(void* ownerWindow);
+
 }  // namespace VirelantDesktop::platform
