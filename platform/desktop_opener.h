@@ -30,4 +30,9 @@ class DesktopOpener {
 
 std::shared_ptr<DesktopOpener> MakeDesktopOpener();
 
+// The opener the modules share, made on first use. A test may put another in
+// its place; null brings the real one back.
+std::shared_ptr<DesktopOpener> SharedDesktopOpener();
+void SetSharedDesktopOpenerForTesting(std::shared_ptr<DesktopOpener> opener);
+
 }  // namespace VirelantDesktop::platform

@@ -15,20 +15,20 @@ namespace {
 
 constexpr const char* kProgressEvent = "Media.progress";
 
-std::mutex g_openerLock;  // guards g_opener
-std::shared_ptr<platform::DesktopOpener> g_opener;
-
-std::shared_ptr<platform::DesktopOpener> Opener() {
-  std::lock_guard lock(g_openerLock);
-  if (!g_opener) g_opener = platform::MakeDesktopOpener();
-  return g_opener;
-}
-
 platform::OpenDone SettleWith(const ReactPromise<bool>& promise) {
   return [promise](bool launched) {
     if (launched) promise.Resolve(true);
     else promise.Reject(media::kOpenFailed);
   };
+}
+
+// The scope argument, or nullopt when it is not a valid scope.
+std::optional<media::CacheScope> ScopeArg(const JSValue& value) noexcept {
+  try {
+    return media::ParseCacheScope(value);
+  } catch (...) {
+    return std::nullopt;
+  }
 }
 
 // A slot of its own for a worker, which may outlive the module object.
@@ -39,15 +39,6 @@ std::shared_ptr<ModuleEventSlot> EventSlotOf(const ReactContext& context) {
 }
 
 }  // namespace
-
-namespace media {
-
-void SetDesktopOpenerForTesting(std::shared_ptr<platform::DesktopOpener> opener) {
-  std::lock_guard lock(g_openerLock);
-  g_opener = std::move(opener);
-}
-
-}  // namespace media
 
 void Media::Describe(ModuleTable<Media>& table) {
   table.Initializer(&Media::Initialize);
@@ -91,17 +82,13 @@ void Media::fetchToCache(JSValue request, ReactPromise<JSValue> reply) noexcept 
 }
 
 void Media::peek(JSValue scopeValue, std::string url, ReactPromise<JSValue> reply) noexcept {
-  std::optional<media::CacheScope> scope;
-  try {
-    scope = media::ParseCacheScope(scopeValue);
-  } catch (...) {
-  }
+  const std::optional<media::CacheScope> scope = ScopeArg(scopeValue);
   if (!scope || !media::ValidateMediaUrl(url).ok()) {
     reply.Reject(media::kInvalidRequest);
     return;
   }
   RunOnWorker(reply, media::kCacheUnavailable,
-              [state = state_, scope = std::move(*scope), url = std::move(url)](ReactPromise<JSValue>& promise) {
+              [state = state_, scope = *scope, url = std::move(url)](ReactPromise<JSValue>& promise) {
                 media::WaitWhileWiping(*state);
                 promise.Resolve(media::Peek(*state, scope, url));
               });
@@ -116,17 +103,13 @@ void Media::cancel(std::string requestId, ReactPromise<bool> reply) noexcept {
 }
 
 void Media::remove(JSValue scopeValue, std::string url, ReactPromise<bool> reply) noexcept {
-  std::optional<media::CacheScope> scope;
-  try {
-    scope = media::ParseCacheScope(scopeValue);
-  } catch (...) {
-  }
+  const std::optional<media::CacheScope> scope = ScopeArg(scopeValue);
   if (!scope) {
     reply.Reject(media::kInvalidRequest);
     return;
   }
   RunOnWorker(reply, media::kCacheUnavailable,
-              [state = state_, scope = std::move(*scope), url = std::move(url)](ReactPromise<bool>& promise) {
+              [state = state_, scope = *scope, url = std::move(url)](ReactPromise<bool>& promise) {
                 media::WaitWhileWiping(*state);
                 media::Remove(*state, scope, url);
                 promise.Resolve(true);
@@ -134,17 +117,13 @@ void Media::remove(JSValue scopeValue, std::string url, ReactPromise<bool> reply
 }
 
 void Media::removeThread(JSValue scopeValue, ReactPromise<bool> reply) noexcept {
-  std::optional<media::CacheScope> scope;
-  try {
-    scope = media::ParseCacheScope(scopeValue);
-  } catch (...) {
-  }
+  const std::optional<media::CacheScope> scope = ScopeArg(scopeValue);
   if (!scope) {
     reply.Reject(media::kInvalidRequest);
     return;
   }
   RunOnWorker(reply, media::kCacheUnavailable,
-              [state = state_, scope = std::move(*scope)](ReactPromise<bool>& promise) {
+              [state = state_, scope = *scope](ReactPromise<bool>& promise) {
                 media::WaitWhileWiping(*state);
                 if (media::RemoveThread(*state, scope)) promise.Resolve(true);
                 else promise.Reject(media::kCacheUnavailable);
@@ -154,11 +133,7 @@ void Media::removeThread(JSValue scopeValue, ReactPromise<bool> reply) noexcept 
 void Media::clear(JSValue scopeValue, ReactPromise<bool> reply) noexcept {
   std::optional<std::string> uid;
   if (scopeValue.is_object()) {
-    std::optional<media::CacheScope> scope;
-    try {
-      scope = media::ParseCacheScope(scopeValue);
-    } catch (...) {
-    }
+    const std::optional<media::CacheScope> scope = ScopeArg(scopeValue);
     if (!scope) {
       reply.Reject(media::kInvalidRequest);
       return;
@@ -242,7 +217,9 @@ void Media::openFile(std::string path, ReactPromise<bool> reply) noexcept {
                   promise.Reject(media::kBlockedType);
                   return;
                 }
-                RunOnUI(context, [target = *canonical, promise] { Opener()->Open(target, SettleWith(promise)); });
+                RunOnUI(context, [target = *canonical, promise] {
+                  platform::SharedDesktopOpener()->Open(target, SettleWith(promise));
+                });
               });
 }
 
@@ -254,7 +231,9 @@ void Media::revealInFolder(std::string path, ReactPromise<bool> reply) noexcept 
                   promise.Reject(media::kPathDenied);
                   return;
                 }
-                RunOnUI(context, [target = *canonical, promise] { Opener()->ShowFile(target, SettleWith(promise)); });
+                RunOnUI(context, [target = *canonical, promise] {
+                  platform::SharedDesktopOpener()->ShowFile(target, SettleWith(promise));
+                });
               });
 }
 

@@ -35,11 +35,4 @@ class Media {
   std::shared_ptr<media::State> state_ = std::make_shared<media::State>();
   ModuleEventSlot context_;
 };
-
-namespace media {
-
-// Test-only: the desktop opener the module uses (null restores the real one).
-void SetDesktopOpenerForTesting(std::shared_ptr<platform::DesktopOpener> opener);
-
-}  // namespace media
 }  // namespace VirelantDesktop

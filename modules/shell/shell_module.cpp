@@ -20,15 +20,6 @@ ModuleEventSlot& VisibilitySlot() {
   return slot;
 }
 
-std::mutex g_openerLock;  // guards g_opener
-std::shared_ptr<platform::DesktopOpener> g_opener;
-
-std::shared_ptr<platform::DesktopOpener> Opener() {
-  std::lock_guard lock(g_openerLock);
-  if (!g_opener) g_opener = platform::MakeDesktopOpener();
-  return g_opener;
-}
-
 platform::OpenDone SettleWith(const ReactPromise<bool>& promise) {
   return [promise](bool launched) {
     if (launched) promise.Resolve(true);
@@ -37,15 +28,6 @@ platform::OpenDone SettleWith(const ReactPromise<bool>& promise) {
 }
 
 }  // namespace
-
-namespace shell {
-
-void SetDesktopOpenerForTesting(std::shared_ptr<platform::DesktopOpener> opener) {
-  std::lock_guard lock(g_openerLock);
-  g_opener = std::move(opener);
-}
-
-}  // namespace shell
 
 void Shell::Describe(ModuleTable<Shell>& table) {
   table.Initializer(&Shell::Initialize);
@@ -75,7 +57,8 @@ void Shell::openExternal(std::string url, ReactPromise<bool> promise) noexcept {
     promise.Reject("invalid_url");
     return;
   }
-  RunOnUI(context_.Get(), [url = std::move(url), promise] { Opener()->Open(url, SettleWith(promise)); });
+  RunOnUI(context_.Get(),
+          [url = std::move(url), promise] { platform::SharedDesktopOpener()->Open(url, SettleWith(promise)); });
 }
 
 void Shell::openFolder(std::string path, ReactPromise<bool> promise) noexcept {
@@ -89,10 +72,10 @@ void Shell::openFolder(std::string path, ReactPromise<bool> promise) noexcept {
         promise.Reject("not_found");
         return;
       case platform::PathKind::Directory:
-        Opener()->Open(path, SettleWith(promise));
+        platform::SharedDesktopOpener()->Open(path, SettleWith(promise));
         return;
       case platform::PathKind::Other:
-        Opener()->ShowFile(path, SettleWith(promise));
+        platform::SharedDesktopOpener()->ShowFile(path, SettleWith(promise));
         return;
     }
   });

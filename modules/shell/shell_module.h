@@ -28,11 +28,4 @@ class Shell {
  private:
   ModuleEventSlot context_;
 };
-
-namespace shell {
-
-// Test-only: the desktop opener the module uses (null restores the real one).
-void SetDesktopOpenerForTesting(std::shared_ptr<platform::DesktopOpener> opener);
-
-}  // namespace shell
 }  // namespace VirelantDesktop

@@ -35,10 +35,10 @@ class MediaOperationsTest : public MediaModuleTest {
  protected:
   void SetUp() override {
     MediaModuleTest::SetUp();
-    SetDesktopOpenerForTesting(opener_);
+    platform::SetSharedDesktopOpenerForTesting(opener_);
   }
   void TearDown() override {
-    SetDesktopOpenerForTesting(nullptr);
+    platform::SetSharedDesktopOpenerForTesting(nullptr);
     platform::InstallSaveDialog(nullptr);
     MediaModuleTest::TearDown();
   }

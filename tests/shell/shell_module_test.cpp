@@ -35,11 +35,11 @@ class RecordingOpener final : public platform::DesktopOpener {
 class ShellModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    shell::SetDesktopOpenerForTesting(opener_);
+    platform::SetSharedDesktopOpenerForTesting(opener_);
     shell_.Initialize(context_.Context());
   }
   void TearDown() override {
-    shell::SetDesktopOpenerForTesting(nullptr);
+    platform::SetSharedDesktopOpenerForTesting(nullptr);
     platform::InstallFolderPicker(nullptr);
     HostState::Get().InstallHooks({});
     HostState::Get().SetVisibilityRefresher(nullptr);
