@@ -27,6 +27,7 @@
 #include "platform/session_monitor.h"
 #include "platform/single_instance.h"
 #include "platform/tray.h"
+#include "updater/startup_hooks.h"
 
 namespace VirelantDesktop::app {
 namespace {
@@ -38,9 +39,18 @@ constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
 // Start-up steps and shutdown calls that other subsystems fill in. Each
 // stands where it runs.
-void SetBeforeUninstallTarget() {}                      // the per-user font removal
-void RunUpdateLibraryHooks(const CommandLine&) {}       // update client hooks and its app run
 void RemoveFontsForUninstall() {}                       // the per-user font removal
+// What the update client's before-uninstall hook runs.
+void (*g_beforeUninstallTarget)() = nullptr;
+void SetBeforeUninstallTarget() { g_beforeUninstallTarget = RemoveFontsForUninstall; }
+// The update client's hooks and its start-up run, only when the library
+// beside the executable loads (the backend later uses the same handle);
+// without it the shell runs without self-update.
+void RunUpdateLibraryHooks(const CommandLine&) {
+  if (const auto library = TalvekUpdater::ProcessUpdateClient()) {
+    TalvekUpdater::RunClientStartupHooks(*library, g_beforeUninstallTarget);
+  }
+}
 // Profiles of embed views whose process is gone (per-user data folder +
 // "/TALVEK/embed-tmp").
 void WipeLeftOverEmbedProfiles() { Embed::WipeStaleProfiles(Embed::EmbedProfileBase()); }

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -113,6 +115,49 @@ inline PipedChild SpawnPiped(std::vector<std::string> argv, ChildStderr stderrTo
   }
   child.out = fds[0];
   return child;
+}
+
+// Starts `argv` as SpawnPiped does, reads all of its standard output and
+// waits for it. `status` is waitpid's; `error` is set when nothing ran.
+struct ChildRun {
+  std::string output;
+  int status = -1;
+  std::string error;
+  bool Succeeded() const { return error.empty() && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+};
+
+inline ChildRun RunAndCollect(std::vector<std::string> argv, ChildStderr stderrTo = ChildStderr::Null) {
+  ChildRun run;
+  PipedChild child = SpawnPiped(std::move(argv), stderrTo);
+  if (child.pid < 0) {
+    run.error = child.error;
+    return run;
+  }
+  char block[256];
+  for (ssize_t got; (got = read(child.out, block, sizeof block)) != 0;) {
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    run.output.append(block, static_cast<size_t>(got));
+  }
+  close(child.out);
+  while (waitpid(child.pid, &run.status, 0) < 0 && errno == EINTR) {
+  }
+  return run;
+}
+
+// Points HOME and XDG_CACHE_HOME at new folders "home" and "cache" in `dir`;
+// the program ends when they cannot be made.
+inline void IsolateHomeAndCache(const std::string& dir) {
+  for (const auto& [variable, folder] : {std::pair{"HOME", "home"}, std::pair{"XDG_CACHE_HOME", "cache"}}) {
+    const std::string path = dir + "/" + folder;
+    if (mkdir(path.c_str(), 0700) != 0) {
+      std::perror(path.c_str());
+      std::exit(1);
+    }
+    setenv(variable, path.c_str(), 1);
+  }
 }
 
 }  // namespace VirelantDesktop::bench

@@ -294,18 +294,6 @@ void BM_EnforceCacheCap(benchmark::State& state) {
 // ---- set-up and summary -----------------------------------------------------------------
 
 // HOME and XDG_CACHE_HOME in the temporary folder.
-void IsolateCache(const std::string& dir) {
-  for (const auto& [variable, folder] : {std::pair{"HOME", "home"}, std::pair{"XDG_CACHE_HOME", "cache"}}) {
-    const std::string path = dir + "/" + folder;
-    if (mkdir(path.c_str(), 0700) != 0) {
-      std::perror(path.c_str());
-      std::exit(1);
-    }
-    setenv(variable, path.c_str(), 1);
-  }
-  media::ResetMediaRootForTesting();
-}
-
 void Register(bool repetitionsGiven) {
   // A fixed count: the library's own trial runs would land in the rates.
   auto* parse = benchmark::RegisterBenchmark("parse_fetch_request", BM_ParseFetchRequest)
@@ -341,7 +329,8 @@ void PrintMs(const char* name, const std::vector<double>& values, const std::str
 int main(int argc, char** argv) {
   platform::InitProcess();
   const bench::BenchTempDir dir("talvek-media-bench");
-  IsolateCache(dir.path());
+  bench::IsolateHomeAndCache(dir.path());
+  media::ResetMediaRootForTesting();
 
   Register(VirelantDesktop::bench::RepetitionsGiven(argc, argv));
   if (!VirelantDesktop::bench::RunRegisteredBenchmarks(argc, argv)) return 1;

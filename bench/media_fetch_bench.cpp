@@ -183,14 +183,6 @@ void BM_PeekCached(benchmark::State& state) {
   }
 }
 
-void IsolateCache(const std::string& dir) {
-  for (const auto& [variable, folder] : {std::pair{"HOME", "home"}, std::pair{"XDG_CACHE_HOME", "cache"}}) {
-    const std::string path = dir + "/" + folder;
-    mkdir(path.c_str(), 0700);
-    setenv(variable, path.c_str(), 1);
-  }
-}
-
 }  // namespace
 }  // namespace VirelantDesktop
 
@@ -198,7 +190,7 @@ int main(int argc, char** argv) {
   using namespace VirelantDesktop;
   platform::InitProcess();
   const bench::BenchTempDir dir("talvek-media-fetch-bench");
-  IsolateCache(dir.path());
+  bench::IsolateHomeAndCache(dir.path());
   Bench bench;
   g_bench = &bench;
 

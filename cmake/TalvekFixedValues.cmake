@@ -30,6 +30,14 @@ if(NOT _provider_count EQUAL 6)
 endif()
 string(REPLACE ";" "\", \"" TALVEK_PROVIDER_HOSTS_CXX "${TALVEK_PROVIDER_HOSTS}")
 
+# Self-update: the feed base (an https URL of the update host whose path ends
+# in "/talvek-desktop"); the feed is base + "/<channel>/linux-x64/".
+set(TALVEK_UPDATE_FEED_BASE "https://updates.talvek.chat/talvek-desktop" CACHE STRING
+    "Base URL of the update feed (https, path ending in /talvek-desktop)")
+if(NOT TALVEK_UPDATE_FEED_BASE MATCHES "^https://[a-z0-9]([a-z0-9.-]*[a-z0-9])?(:[0-9]+)?(/[A-Za-z0-9._~-]+)*/talvek-desktop$")
+  message(FATAL_ERROR "TALVEK_UPDATE_FEED_BASE must be an https URL ending in /talvek-desktop, got '${TALVEK_UPDATE_FEED_BASE}'")
+endif()
+
 set(TALVEK_FIXED_VALUES_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/fixed_values.h.in ${TALVEK_FIXED_VALUES_DIR}/talvek/fixed_values.h @ONLY)
 add_library(talvek_fixed_values INTERFACE)

@@ -30,6 +30,8 @@ std::optional<int64_t> StoredWithinWindow(IssuedAtStore* store, int64_t now) {
   return stored;
 }
 
+}  // namespace
+
 bool IsVersionName(std::string_view text) {
   if (text.empty() || text.size() > 64) return false;
   for (char c : text) {
@@ -47,8 +49,6 @@ bool IsPlainFileName(std::string_view text) {
   }
   return true;
 }
-
-}  // namespace
 
 std::optional<ParsedManifest> ReadManifest(std::string_view text) {
   try {

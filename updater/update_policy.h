@@ -54,6 +54,12 @@ std::string EvaluatePolicy(std::string_view manifest, const UpdatePolicy& policy
 // when there is nothing to keep or it was kept.
 bool RecordAcceptedIssuedAt(const UpdatePolicy& policy, int64_t issuedAt);
 
+// The version-name rule: 1 to 64 characters of [A-Za-z0-9+-.].
+bool IsVersionName(std::string_view text);
+// The file-name rule: 1 to 200 bytes, not "." or "..", no "/", ":", "\\" and
+// no byte below 0x20.
+bool IsPlainFileName(std::string_view text);
+
 // The gate record: which version, package file and digest may be applied.
 struct GateRecord {
   std::string version;

@@ -1,0 +1,241 @@
+// The apply helper on temporary installations, and the whole round trip:
+// talvek-feed packs a release, the library downloads and hands it to the
+// helper, which swaps it in and restarts the new version.
+#include <openssl/evp.h>
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/updater/client/update_client_fixture.h"
+
+namespace VirelantDesktop::update_client::testing {
+namespace {
+
+using VirelantDesktop::testing::ReadTextFile;
+using VirelantDesktop::testing::TempDir;
+using VirelantDesktop::testing::WriteTextFile;
+
+std::string Sha256Hex(const std::string& data) {
+  unsigned char digest[32];
+  EVP_Digest(data.data(), data.size(), digest, nullptr, EVP_sha256(), nullptr);
+  std::string hex;
+  for (const unsigned char byte : digest) {
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 15];
+  }
+  return hex;
+}
+
+// Names below the root other than "current" and "packages": leftovers.
+std::vector<std::string> Leftovers(const std::string& root) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& item : fs::directory_iterator(root)) {
+    const std::string name = item.path().filename().string();
+    if (name != "current" && name != "packages") names.push_back(name);
+  }
+  return names;
+}
+
+class UpdateClientApplyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = temp_.Join("root");
+    fs::create_directories(root_ + "/current/Bundle");
+    fs::create_directories(root_ + "/packages");
+    WriteTextFile(root_ + "/current/talvek", "old talvek");
+    WriteTextFile(root_ + "/current/old.txt", "old");
+    WriteTextFile(root_ + "/current/update.version", VersionJson("talvek", "1.0.0"));
+  }
+
+  std::vector<ZipItem> GoodItems(const std::string& version = "1.1.0") const {
+    return {{"talvek", "#!/bin/sh\nexit 0\n", 0100755},
+            {"update.version", VersionJson("talvek", version)},
+            {"Bundle/", "", 0040755},
+            {"Bundle/index.windows", "bundle"},
+            {"engine/talvek-engine", "engine", std::nullopt}};
+  }
+
+  std::string PackagePath() const { return root_ + "/packages/talvek-1.1.0-full.nupkg"; }
+
+  // Runs the helper for the package at PackagePath(); the process it waits
+  // for is a sleeper that the test ends once the helper is running.
+  int Apply(std::optional<std::string> sha256 = std::nullopt, std::optional<uint64_t> size = std::nullopt) {
+    const std::string package = ReadTextFile(PackagePath());
+    ChildProcess shell({"sleep", "60"});
+    EXPECT_TRUE(shell.started());
+    ChildProcess helper({TUC_APPLY_PATH, "--root", root_, "--app-id", "talvek", "--version", "1.1.0", "--package",
+                         PackagePath(), "--size", std::to_string(size.value_or(package.size())), "--sha256",
+                         sha256.value_or(Sha256Hex(package)), "--wait-pid", std::to_string(shell.pid())});
+    EXPECT_TRUE(helper.started());
+    shell.Signal(SIGKILL);  // left unreaped: the helper must see a zombie as ended
+    const int code = helper.Wait(kDeadline);
+    shell.Wait(kDeadline);
+    return code;
+  }
+
+  void ExpectOldInstallationUntouched() {
+    EXPECT_EQ(ReadTextFile(root_ + "/current/talvek"), "old talvek");
+    EXPECT_EQ(ReadTextFile(root_ + "/current/old.txt"), "old");
+    EXPECT_FALSE(fs::exists(root_ + "/current/update.applied"));
+    EXPECT_TRUE(Leftovers(root_).empty());
+  }
+
+  TempDir temp_;
+  std::string root_;
+};
+
+TEST_F(UpdateClientApplyTest, SwapsAGoodPackageIn) {
+  MakeZip(PackagePath(), GoodItems());
+  ASSERT_EQ(Apply(), 0) << ReadTextFile(root_ + "/packages/apply.log");
+
+  EXPECT_EQ(ReadTextFile(root_ + "/current/talvek"), "#!/bin/sh\nexit 0\n");
+  EXPECT_EQ(fs::status(root_ + "/current/talvek").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(fs::status(root_ + "/current/Bundle/index.windows").permissions() & fs::perms::owner_exec,
+            fs::perms::none);
+  EXPECT_EQ(ReadTextFile(root_ + "/current/engine/talvek-engine"), "engine");
+  EXPECT_FALSE(fs::exists(root_ + "/current/old.txt"));
+  EXPECT_EQ(ReadTextFile(root_ + "/current/update.applied"), "1.1.0\n");
+  EXPECT_TRUE(Leftovers(root_).empty());
+  EXPECT_NE(ReadTextFile(root_ + "/packages/apply.log").find("1.1.0: applied 1.1.0"), std::string::npos);
+}
+
+TEST_F(UpdateClientApplyTest, RefusesHostilePackagesAndLeavesCurrentAlone) {
+  const auto refuse = [&](const char* what, std::vector<ZipItem> extra) {
+    SCOPED_TRACE(what);
+    std::vector<ZipItem> items = GoodItems();
+    items.insert(items.end(), extra.begin(), extra.end());
+    MakeZip(PackagePath(), items);
+    EXPECT_EQ(Apply(), 1);
+    ExpectOldInstallationUntouched();
+    EXPECT_FALSE(fs::exists(temp_.Join("x")));
+    EXPECT_FALSE(fs::exists("/abs-talvek-test"));
+  };
+  refuse("parent escape", {{"../../x", "escaped"}});
+  refuse("absolute name", {{"/abs-talvek-test", "escaped"}});
+  refuse("symbolic link", {{"Bundle/link", "/etc/passwd", 0120777}});
+  refuse("fifo", {{"Bundle/fifo", "", 0010644}});
+  refuse("file and folder of one name", {{"talvek/inner", "x"}});
+  {
+    SCOPED_TRACE("version file of another version");
+    MakeZip(PackagePath(), GoodItems("1.2.0"));
+    EXPECT_EQ(Apply(), 1);
+    ExpectOldInstallationUntouched();
+  }
+  {
+    SCOPED_TRACE("no executable");
+    std::vector<ZipItem> items = GoodItems();
+    items.erase(items.begin());
+    MakeZip(PackagePath(), items);
+    EXPECT_EQ(Apply(), 1);
+    ExpectOldInstallationUntouched();
+  }
+  {
+    SCOPED_TRACE("not a zip");
+    WriteTextFile(PackagePath(), "not a zip archive");
+    EXPECT_EQ(Apply(), 1);
+    ExpectOldInstallationUntouched();
+  }
+  {
+    SCOPED_TRACE("package changed after the check");
+    MakeZip(PackagePath(), GoodItems());
+    EXPECT_EQ(Apply(std::string(64, '0')), 1);
+    EXPECT_EQ(Apply(std::nullopt, ReadTextFile(PackagePath()).size() + 1), 1);
+    ExpectOldInstallationUntouched();
+  }
+  EXPECT_NE(ReadTextFile(root_ + "/packages/apply.log").find("failed: package refused: ../../x"), std::string::npos);
+}
+
+TEST_F(UpdateClientApplyTest, UnknownArgumentsAreAUsageError) {
+  ChildProcess helper({TUC_APPLY_PATH, "--root", root_});
+  EXPECT_EQ(helper.Wait(kDeadline), 2);
+  ExpectOldInstallationUntouched();
+}
+
+// Reads `path` until it contains `text`; false at the deadline.
+bool WaitForFileText(const std::string& path, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (ReadTextFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST(UpdateClientRoundTripTest, PackedDownloadedAppliedAndRestarted) {
+  TempDir temp;
+  const std::string root = temp.Join("root");
+  LayOutInstallation(root, "1.0.0");
+  const std::string events = temp.Join("events.txt");
+
+  // The first start of the installation, then an ordinary one.
+  EXPECT_NE(RunDriver(root, {"--out", events, "hooks"}).find("first-run 1.0.0\n"), std::string::npos);
+  EXPECT_EQ(RunDriver(root, {"hooks"}), "hooks done\n");
+
+  // Release 1.1.0: the same programs, packed from a copy of the folder.
+  const std::string input = temp.Join("input");
+  fs::copy(root + "/current", input, fs::copy_options::recursive);
+  WriteTextFile(input + "/NEW", "1.1.0");
+  const std::string feed = temp.Join("feed");
+  std::vector<std::string> pack = {TALVEK_FEED_PATH, "--input", input,  "--id", "talvek", "--version", "1.1.0",
+                                   "--out",          feed,        "--issued-at", "2026-11-05T10:00:00Z"};
+#ifdef TALVEK_DEV_SIGNING_KEY
+  pack.insert(pack.end(), {"--key", TALVEK_DEV_SIGNING_KEY, "--sign-tool", TALVEK_SIGN_PATH});
+#endif
+  ChildProcess packer(pack);
+  ASSERT_EQ(packer.Wait(kDeadline), 0);
+  EXPECT_EQ(ReadTextFile(feed + "/manifest.json"),
+            "{\"channel\":\"production\",\"expiresAt\":\"2026-12-05T10:00:00Z\",\"full\":{\"file\":"
+            "\"talvek-1.1.0-full.nupkg\",\"sha256\":\"" +
+                Sha256Hex(ReadTextFile(feed + "/talvek-1.1.0-full.nupkg")) +
+                "\"},\"issuedAt\":\"2026-11-05T10:00:00Z\",\"os\":\"linux-x64\",\"version\":\"1.1.0\"}\n");
+#ifdef TALVEK_DEV_SIGNING_KEY
+  ChildProcess verify({TALVEK_SIGN_PATH, "verify", "--manifest", feed + "/manifest.json", "--sig",
+                       feed + "/manifest.sig", "--pub", TALVEK_DEV_PUBLIC_KEY ":tv-desktop-2026-11"});
+  EXPECT_EQ(verify.Wait(kDeadline), 0);
+#endif
+
+  FeedServer server;
+  server.PutFolder(feed);
+  const std::string download = RunDriver(root, {"download", server.FeedUrl()});
+  ASSERT_NE(download.find("download ok\n"), std::string::npos) << download;
+
+  // The driver hands over and exits; the helper waits for it, applies, and
+  // starts the new "talvek" (the driver again), which reports its hooks.
+  const std::string apply =
+      RunDriver(root, {"apply-restart", server.FeedUrl(), "--", "--out", events, "hooks"});
+  ASSERT_NE(apply.find("apply started\n"), std::string::npos) << apply;
+  ASSERT_TRUE(WaitForFileText(events, "restarted 1.1.0\n")) << ReadTextFile(root + "/packages/apply.log");
+  EXPECT_EQ(ReadTextFile(root + "/current/NEW"), "1.1.0");
+  EXPECT_NE(ReadTextFile(root + "/current/update.version").find("\"version\":\"1.1.0\""), std::string::npos);
+  EXPECT_EQ(ReadTextFile(events).find("first-run", 1), std::string::npos);  // only the very first start
+  EXPECT_NE(ReadTextFile(root + "/packages/apply.log").find("applied 1.1.0, restarted"), std::string::npos);
+  // The restart consumed the marker: later starts are ordinary again, and
+  // nothing newer is pending.
+  ASSERT_TRUE(WaitForFileText(events, "hooks done\n"));
+  EXPECT_EQ(RunDriver(root, {"hooks"}), "hooks done\n");
+  EXPECT_NE(RunDriver(root, {"pending", server.FeedUrl()}).find("pending none"), std::string::npos);
+}
+
+TEST(UpdateClientRoundTripTest, ApplyOutsideAnInstallationFolderIsRefused) {
+  TempDir temp;
+  const std::string root = temp.Join("root");
+  LayOutInstallation(root, "1.0.0");
+  fs::rename(root + "/current", root + "/bin");
+  fs::create_directories(root + "/packages");
+  MakeZip(root + "/packages/talvek-1.1.0-full.nupkg", {{"talvek", "x", 0100755}});
+  ChildProcess driver({root + "/bin/talvek", "apply", "https://localhost/feed/"});
+  ASSERT_TRUE(driver.WaitForOutput("apply failed: the executable does not run from an installation's current folder",
+                                   kDeadline))
+      << driver.output();
+  EXPECT_EQ(driver.Wait(kDeadline), 0);
+  EXPECT_FALSE(fs::exists(root + "/current"));
+}
+
+}  // namespace
+}  // namespace VirelantDesktop::update_client::testing

@@ -1,0 +1,32 @@
+// The start-up hooks of tuc_app_run.
+//
+// first-run: the first start of an installation, recorded by the marker
+//   <root>/.first-run-done (made with O_EXCL, so one start wins; a root we
+//   cannot write to never fires it, rather than firing on every start).
+// restarted: the first start after an update was applied. The apply helper
+//   leaves "update.applied" inside the new installation folder before it is
+//   swapped in, so the marker appears together with the new version and
+//   whatever starts it first (the helper's restart or the user) consumes it.
+//   A marker file rather than an environment variable: a variable would
+//   be inherited by every child, could be set by anyone who starts the
+//   program, and would be lost when the update is applied without a restart.
+//
+// The other hooks are kept but never called: installing, uninstalling and
+// updating happen outside this process (the shell handles its own uninstall
+// switch), and updates are never applied at start-up.
+#pragma once
+
+#include "updater/client/installation.h"
+#include "updater/client/update_client.h"
+
+namespace VirelantDesktop::update_client {
+
+struct StartupHooks {
+  tuc_hook_callback firstRun = nullptr;
+  tuc_hook_callback restarted = nullptr;
+};
+
+// Runs the hooks that are due for `installation`, with its version.
+void RunStartupHooks(const Installation& installation, const StartupHooks& hooks, void* userData);
+
+}  // namespace VirelantDesktop::update_client

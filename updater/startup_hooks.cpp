@@ -1,0 +1,51 @@
+#include "updater/startup_hooks.h"
+
+#include <atomic>
+
+#include "updater/restart_record.h"
+
+namespace TalvekUpdater {
+namespace {
+
+std::atomic<void (*)()> g_beforeUninstall{nullptr};
+
+void DoNothing(void*, const char*) {}
+
+void BeforeUninstall(void*, const char*) {
+  const auto target = g_beforeUninstall.load();
+  if (target == nullptr) return;
+  try {
+    target();
+  } catch (...) {  // nothing may unwind into the library
+  }
+}
+
+void Restarted(void*, const char* version) { RecordRestart(version); }
+
+}  // namespace
+
+bool RunClientStartupHooks(const UpdateClientLibrary& library, void (*beforeUninstall)()) {
+  const auto autoApply = TUC_FUNCTION(library, tuc_app_set_auto_apply_on_startup);
+  const auto afterInstall = TUC_FUNCTION(library, tuc_app_set_hook_after_install);
+  const auto uninstall = TUC_FUNCTION(library, tuc_app_set_hook_before_uninstall);
+  const auto beforeUpdate = TUC_FUNCTION(library, tuc_app_set_hook_before_update);
+  const auto afterUpdate = TUC_FUNCTION(library, tuc_app_set_hook_after_update);
+  const auto firstRun = TUC_FUNCTION(library, tuc_app_set_hook_first_run);
+  const auto restarted = TUC_FUNCTION(library, tuc_app_set_hook_restarted);
+  const auto run = TUC_FUNCTION(library, tuc_app_run);
+  if (!autoApply || !afterInstall || !uninstall || !beforeUpdate || !afterUpdate || !firstRun || !restarted || !run) {
+    return false;
+  }
+  g_beforeUninstall.store(beforeUninstall);
+  autoApply(false);
+  afterInstall(DoNothing);
+  beforeUpdate(DoNothing);
+  afterUpdate(DoNothing);
+  firstRun(DoNothing);
+  uninstall(BeforeUninstall);
+  restarted(Restarted);
+  run(nullptr);
+  return true;
+}
+
+}  // namespace TalvekUpdater

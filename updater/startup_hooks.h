@@ -1,0 +1,16 @@
+// The update client's start-up hooks, installed first thing in the shell's
+// start-up when the library loaded.
+#pragma once
+
+#include "updater/update_client_library.h"
+
+namespace TalvekUpdater {
+
+// Turns automatic apply off, installs the hooks (after-install,
+// before-update, after-update and first-run do nothing; before-uninstall
+// runs `beforeUninstall`; restarted feeds the restart record) and runs the
+// library's start-up (tuc_app_run), which may call them before it returns.
+// False, with nothing called, when the library lacks one of the functions.
+bool RunClientStartupHooks(const UpdateClientLibrary& library, void (*beforeUninstall)());
+
+}  // namespace TalvekUpdater
