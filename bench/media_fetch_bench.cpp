@@ -103,6 +103,9 @@ struct Bench {
     media::SetDownloadTrustForTesting(testing::HttpsTestServer::CaFile(), ConnectTo());
   }
 
+  // The server stops before the body its handler reads goes away.
+  ~Bench() { server.Stop(); }
+
   std::string ConnectTo() const { return "app.talvek.chat:443:127.0.0.1:" + std::to_string(server.Port()); }
 
   JSValue FetchAndWait(const media::FetchRequest& request) {

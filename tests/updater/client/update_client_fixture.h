@@ -74,6 +74,8 @@ class FeedServer {
     });
     server_.Start();
   }
+  // The server stops before the files its handlers read go away.
+  ~FeedServer() { server_.Stop(); }
 
   void Put(const std::string& name, std::string body) {
     const std::lock_guard lock(mutex_);
