@@ -1,8 +1,11 @@
 // The apply helper on temporary installations, and the whole round trip:
 // talvek-feed packs a release, the library downloads and hands it to the
 // helper, which swaps it in and restarts the new version.
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +106,24 @@ TEST_F(UpdateClientApplyTest, SwapsAGoodPackageIn) {
   EXPECT_EQ(ReadTextFile(root_ + "/current/update.applied"), "1.1.0\n");
   EXPECT_TRUE(Leftovers(root_).empty());
   EXPECT_NE(ReadTextFile(root_ + "/packages/apply.log").find("1.1.0: applied 1.1.0"), std::string::npos);
+}
+
+TEST_F(UpdateClientApplyTest, OneApplyAtATimeAndLeftoversOfEarlierAppliesGo) {
+  MakeZip(PackagePath(), GoodItems());
+  fs::create_directories(root_ + "/current-0.9.0-0123456789abcdef");
+  WriteTextFile(root_ + "/current-0.9.0-0123456789abcdef/talvek", "half unpacked");
+
+  const int held = open((root_ + "/packages/.apply.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(Apply(), 1) << "another helper is at work";
+  EXPECT_EQ(ReadTextFile(root_ + "/current/talvek"), "old talvek");
+  EXPECT_EQ(Leftovers(root_), std::vector<std::string>{"current-0.9.0-0123456789abcdef"}) << "nothing touched";
+  EXPECT_NE(ReadTextFile(root_ + "/packages/apply.log").find("another update is being applied"), std::string::npos);
+  close(held);
+
+  ASSERT_EQ(Apply(), 0) << ReadTextFile(root_ + "/packages/apply.log");
+  EXPECT_TRUE(Leftovers(root_).empty()) << "the unfinished folder of an earlier apply is gone";
 }
 
 TEST_F(UpdateClientApplyTest, RefusesHostilePackagesAndLeavesCurrentAlone) {

@@ -103,6 +103,12 @@ class TreeWriter {
 std::string SwapInFolder(const std::string& fresh, const std::string& current);
 // Removes a folder tree without following links; best effort.
 void RemoveTree(const std::string& path) noexcept;
+// Names of the real folders (not links) directly in `folder`; empty when it
+// does not exist.
+std::vector<std::string> FoldersIn(const std::string& folder);
+// An exclusive lock on the file `path` (made when missing), held while the
+// descriptor lives; an invalid descriptor when another process holds it.
+platform::UniqueFd TryLockFile(const std::string& path);
 
 // --- Processes -------------------------------------------------------------
 

@@ -41,6 +41,8 @@ inline constexpr const char* kApplyHelperName = "talvek-update-apply";
 inline constexpr const char* kAppliedMarkerName = "update.applied";
 // Made in <root> on the first start of an installation.
 inline constexpr const char* kFirstRunMarkerName = ".first-run-done";
+// Held by the apply helper while it works, in the packages folder.
+inline constexpr const char* kApplyLockName = ".apply.lock";
 // The apply helper's log, in the packages folder.
 inline constexpr const char* kApplyLogName = "apply.log";
 

@@ -61,6 +61,15 @@ void VerifyUnpacked(const std::string& folder, const ApplyRequest& request) {
 }  // namespace
 
 std::string ApplyUpdate(const ApplyRequest& request, const UnpackLimits& limits) {
+  // One apply at a time per installation; the lock goes with this process.
+  const platform::UniqueFd lock = os::TryLockFile(request.root + "/packages/" + kApplyLockName);
+  if (!lock) throw std::runtime_error("another update is being applied");
+  // Folders of applies that did not finish (or an old folder that could not
+  // be removed); the live installation is always "current" itself.
+  for (const std::string& name : os::FoldersIn(request.root)) {
+    if (name.rfind("current-", 0) == 0) os::RemoveTree(request.root + "/" + name);
+  }
+
   const platform::UniqueFd package = os::OpenRegularFile(request.packagePath);
   VerifyPackage(package.Get(), request);
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -140,7 +141,11 @@ void MakeFolders(const std::string& path, unsigned mode) {
   if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) Throw("not a folder:", path, ENOTDIR);
 }
 
-std::vector<std::string> RegularFilesIn(const std::string& folder) {
+namespace {
+
+// The names in `folder` whose entry (not followed) passes `keep`.
+template <class Keep>
+std::vector<std::string> NamesIn(const std::string& folder, Keep keep) {
   std::vector<std::string> names;
   UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) {
@@ -152,12 +157,34 @@ std::vector<std::string> RegularFilesIn(const std::string& folder) {
   fd.Release();  // owned by `listing` now
   while (const dirent* entry = ::readdir(listing)) {
     struct stat info {};
-    if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
-      names.emplace_back(entry->d_name);
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && keep(info.st_mode)) {
+      names.emplace_back(name);
     }
   }
   ::closedir(listing);
   return names;
+}
+
+}  // namespace
+
+std::vector<std::string> RegularFilesIn(const std::string& folder) {
+  return NamesIn(folder, [](mode_t mode) { return S_ISREG(mode); });
+}
+
+std::vector<std::string> FoldersIn(const std::string& folder) {
+  return NamesIn(folder, [](mode_t mode) { return S_ISDIR(mode); });
+}
+
+UniqueFd TryLockFile(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd) Throw("cannot open the lock", path);
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return UniqueFd();
+    Throw("cannot lock", path);
+  }
+  return fd;
 }
 
 bool CreateMarkerFile(const std::string& path, std::string_view content) noexcept {
