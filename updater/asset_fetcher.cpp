@@ -55,6 +55,12 @@ int OnConnected(void* user, char*, char*, int, int) {
 // when nothing moves; a silence longer than kAssetIdleTimeoutMs after the
 // connection was made ends the transfer. (curl's own low-speed limit counts
 // whole seconds and only while receiving.)
+// Header bytes are activity as much as body bytes.
+size_t OnHeader(char*, size_t size, size_t count, void* user) {
+  static_cast<Transfer*>(user)->lastActivity = Clock::now();
+  return size * count;
+}
+
 int OnProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
   auto* transfer = static_cast<Transfer*>(user);
   if (!transfer->requestStarted) return 0;  // the connect time-out covers this part
@@ -126,6 +132,8 @@ std::optional<std::string> FetchAsset(const std::string& name, const std::string
               curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, OnProgress) == CURLE_OK &&
               curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer) == CURLE_OK &&
               curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+              curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
+              curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer) == CURLE_OK &&
               curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK &&
               curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
               curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAssetBytes)) ==

@@ -16,8 +16,9 @@ namespace TalvekUpdater {
 
 inline constexpr size_t kMaxAssetBytes = 1048576;
 inline constexpr const char* kAssetUserAgent = "TALVEK-Updater/1";
-// Resolving, connecting and the TLS handshake together.
-inline constexpr long kAssetConnectTimeoutMs = 10000;
+// Resolving and connecting have 10 s each; libcurl times them, with the TLS
+// handshake, as one phase.
+inline constexpr long kAssetConnectTimeoutMs = 20000;
 // The longest silence while the request is sent or the answer received.
 inline constexpr long kAssetIdleTimeoutMs = 15000;
 

@@ -48,7 +48,7 @@ struct FeedCheck {
 
 using ProgressFn = std::function<void(int percent)>;
 
-// Operations in the order of the original's interface. Failures are thrown:
+// Operations in the interface's slot order. Failures are thrown:
 // UpdaterFail with its stage, or a runtime error carrying the library's text.
 class Backend {
  public:

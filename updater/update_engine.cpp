@@ -108,9 +108,8 @@ std::optional<CheckOutcome> UpdaterEngine::Check() {
   // The manifest and its signature come from the feed too: nothing about
   // them is trusted until the signature verifies.
   std::optional<std::string> manifestText = backend_->ReadAsset("manifest.json");
-  if (!manifestText) throw UpdaterFail(kStageCheck, "manifest_or_sig_missing");
   std::optional<std::string> signatureText = backend_->ReadAsset("manifest.sig");
-  if (!signatureText) throw UpdaterFail(kStageCheck, "manifest_or_sig_missing");
+  if (!manifestText || !signatureText) throw UpdaterFail(kStageCheck, "manifest_or_sig_missing");
 
   const SigVerdict verdict = Verify(*manifestText, *signatureText);
   if (!verdict.ok || verdict.keyId.empty()) throw UpdaterFail(kStageVerify, "native_signature");

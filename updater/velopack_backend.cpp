@@ -11,7 +11,7 @@ namespace TalvekUpdater {
 namespace {
 
 // Longest executable path the package folder is derived from (the
-// original's path buffer).
+// 520-character path limit).
 constexpr size_t kMaxExecutablePath = 520;
 
 std::string RequiredText(const char* value, const char* name) {

@@ -20,7 +20,7 @@ class SecureStore {
 namespace securestore {
 
 inline constexpr const char* kTargetPrefix = "TALVEK/";
-// The largest value, in bytes (the original store's largest blob, 5 x 512).
+// The largest value, in bytes (the largest credential blob Windows keeps, 5 x 512).
 inline constexpr size_t kMaxValueBytes = 2560;
 
 // "credman error " + the failure number in unsigned decimal.

@@ -252,6 +252,21 @@ TEST_F(IngestTest, ImagesThatCannotBeReadAreRefusedButWebpIsKept) {
   EXPECT_TRUE(webp.thumb.empty());
 }
 
+TEST_F(IngestTest, OtherImageFilesBecomeJpegAndWebpIsKeptAsItIs) {
+  const IngestResult bmp = IngestFile(Source("scan.bmp", images::Bmp(images::Make(300, 200, Smooth))), IngestKind::Media);
+  ExpectStagedAlone(bmp);
+  EXPECT_EQ(bmp.name, "scan.jpg");
+  EXPECT_EQ(bmp.mime, "image/jpeg");
+  EXPECT_EQ(SizeOf(ReadTextFile(bmp.path)), PictureSize(300, 200));
+
+  const std::string webp = images::WebP(images::Make(120, 80, Smooth));
+  const IngestResult kept = IngestFile(Source("sticker.webp", webp), IngestKind::Media);
+  ExpectStagedAlone(kept);
+  EXPECT_EQ(kept.name, "sticker.webp");
+  EXPECT_EQ(ReadTextFile(kept.path), webp) << "copied byte for byte";
+  EXPECT_EQ(PictureSize(kept.width, kept.height), PictureSize(120, 80));
+}
+
 TEST_F(IngestTest, ClipboardImagesAreStagedAsPng) {
   const std::string png = images::Png(images::Make(100, 50, Smooth), false);
   const IngestResult fromPng = StageClipboardImage(png, "png", "image");
