@@ -34,6 +34,8 @@ class MediaModuleTest : public ::testing::Test {
     media_.Initialize(context_.Context());
   }
   void TearDown() override {
+    // Workers go on after they settled (the cache cap, the watchdog).
+    for (const auto& probe : probes_) EXPECT_TRUE(probe->WaitReleased());
     server_.Stop();
     SetDownloadTrustForTesting("", "");
     setenv("XDG_CACHE_HOME", saved_.c_str(), 1);
@@ -58,13 +60,15 @@ class MediaModuleTest : public ::testing::Test {
                    {"scope", Scope()},  {"memoryOnly", memoryOnly}};
   }
 
-  std::shared_ptr<testing::PromiseProbe> Fetch(const JSValue& request) { return media_.Call("fetchToCache", {request}); }
+  std::shared_ptr<testing::PromiseProbe> Fetch(const JSValue& request) {
+    return probes_.emplace_back(media_.Call("fetchToCache", {request}));
+  }
   // Waits for the outcome; the UI queue is run meanwhile.
   static bool Settle(const std::shared_ptr<testing::PromiseProbe>& probe, std::chrono::seconds limit = 20s) {
     return probe->WaitSettled(limit);
   }
   std::shared_ptr<testing::PromiseProbe> CallAndWait(const std::string& method, const std::vector<JSValue>& args) {
-    auto probe = media_.Call(method, args);
+    auto probe = probes_.emplace_back(media_.Call(method, args));
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (!probe->WaitSettled(10ms) && std::chrono::steady_clock::now() < deadline) context_.RunUIQueue();
     EXPECT_TRUE(probe->WaitSettled(0ms)) << method;
@@ -95,6 +99,7 @@ class MediaModuleTest : public ::testing::Test {
   testing::HttpsTestServer server_;
   testing::FakeReactContext context_{testing::FakeReactContext::UIMode::Queued};
   testing::ModuleUnderTest media_{"Media"};
+  std::vector<std::shared_ptr<testing::PromiseProbe>> probes_;
 };
 
 // Streams `chunks` pieces of `chunk` bytes, `pause` apart, without a

@@ -6,6 +6,7 @@ struct PromiseProbe::Outcome {
   mutable std::mutex mutex;  // guards everything below
   mutable std::condition_variable settled;
   int deliveries = 0;
+  int holds = 0;  // KeepAliveTokens taken from the promise and still alive
   bool resolved = false;
   JSValue value;
   PromiseError error;
@@ -31,6 +32,23 @@ class ProbeSink final : public PromiseSink {
     outcome_->error = std::move(error);
     outcome_->settled.notify_all();
   }
+  // Work that holds the promise (a worker thread) is counted until it ends.
+  KeepAliveToken KeepAlive() noexcept override {
+    try {
+      auto outcome = outcome_;
+      {
+        std::lock_guard lock(outcome->mutex);
+        ++outcome->holds;
+      }
+      return KeepAliveToken(std::shared_ptr<void>(static_cast<void*>(outcome.get()), [outcome](void*) {
+        std::lock_guard lock(outcome->mutex);
+        --outcome->holds;
+        outcome->settled.notify_all();
+      }));
+    } catch (...) {
+      return {};
+    }
+  }
 
  private:
   std::shared_ptr<PromiseProbe::Outcome> outcome_;
@@ -45,6 +63,11 @@ PromiseStatePtr PromiseProbe::MakeState() { return std::make_shared<PromiseState
 bool PromiseProbe::WaitSettled(std::chrono::milliseconds timeout) const {
   std::unique_lock lock(outcome_->mutex);
   return outcome_->settled.wait_for(lock, timeout, [&] { return outcome_->deliveries > 0; });
+}
+
+bool PromiseProbe::WaitReleased(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(outcome_->mutex);
+  return outcome_->settled.wait_for(lock, timeout, [&] { return outcome_->holds == 0; });
 }
 
 bool PromiseProbe::IsResolved() const {

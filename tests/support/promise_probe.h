@@ -25,6 +25,10 @@ class PromiseProbe {
   // Waits until the sink received its outcome.
   bool WaitSettled(std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
+  // Waits until the work that held the promise (worker threads started for
+  // it) has ended, so a test does not end under it.
+  bool WaitReleased(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
   bool IsResolved() const;
   bool IsRejected() const;
   JSValue Value() const;
