@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/url_text.h"
 #include "talvek/fixed_values.h"
 
@@ -17,13 +18,7 @@ constexpr std::array<std::string_view, 14> kBillingWords{
     "billing", "pricing", "plans",   "checkout", "subscribe", "subscription", "subscriptions",
     "pay",     "payment", "payments", "purchase", "upgrade",  "paywall",      "payment-method"};
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
+std::string Lowered(std::string_view text) { return platform::LowerAscii(text); }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 

@@ -1,6 +1,7 @@
 // Writing files beneath an open folder without following links: a new file
-// written chunk by chunk, the rename that puts it in place, copies, and the
-// last-write mark. Failures report the errno value (0 on success).
+// written chunk by chunk, the rename that puts it in place, and the
+// last-write mark (copies are in confined_file.h). Failures report the errno
+// value (0 on success).
 #pragma once
 
 #include <cstddef>
@@ -32,17 +33,6 @@ class NewFile {
 
 // Renames `from` to `to`, both in `folder`, replacing an existing `to`.
 bool RenameAt(const UniqueFd& folder, const std::string& from, const std::string& to, int& error) noexcept;
-
-// Copies the regular file `source` to the new file `destination` (which must
-// not exist; a link there fails) with `mode`. A failed copy removes what it
-// wrote.
-bool CopyToNewFile(const std::string& source, const std::string& destination, unsigned mode, int& error);
-
-// Renames `from` over `to` (any folders, same file system).
-bool RenamePath(const std::string& from, const std::string& to, int& error) noexcept;
-
-// Sets the mode of `path` (a link at its end is left alone).
-bool SetFileMode(const std::string& path, unsigned mode) noexcept;
 
 struct FileStatus {
   EntryType type = EntryType::Missing;

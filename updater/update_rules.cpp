@@ -3,6 +3,8 @@
 #include <array>
 #include <limits>
 
+#include "platform/ascii_text.h"
+
 namespace TalvekUpdater {
 
 using VirelantDesktop::updater::GateRecord;
@@ -10,18 +12,11 @@ using VirelantDesktop::updater::IsPlainFileName;
 using VirelantDesktop::updater::IsVersionName;
 using VirelantDesktop::updater::ParsedManifest;
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 std::optional<UpdaterFail> CheckFeedAgainstManifest(const FeedRelease& feed, const ParsedManifest& manifest) {
   if (!IsPlainFileName(feed.fileName) || !IsVersionName(feed.version)) {
     return UpdaterFail(kStageVerify, "bad_feed_name");
   }
-  if (LowerAscii(feed.sha256) != manifest.sha256 || manifest.version != feed.version) {
+  if (VirelantDesktop::platform::LowerAscii(feed.sha256) != manifest.sha256 || manifest.version != feed.version) {
     return UpdaterFail(kStageVerify, "feed_vs_manifest");
   }
   if (manifest.file != feed.fileName) return UpdaterFail(kStageVerify, "file_name_vs_manifest");

@@ -39,6 +39,4 @@ bool IsEngineStopped(std::string_view reason);
 bool ManifestMatchesGate(const VirelantDesktop::updater::ParsedManifest& manifest,
                          const VirelantDesktop::updater::GateRecord& gate);
 
-std::string LowerAscii(std::string text);
-
 }  // namespace TalvekUpdater

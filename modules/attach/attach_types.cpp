@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "platform/ascii_text.h"
+
 namespace VirelantDesktop::attach {
 namespace {
 
@@ -61,10 +63,7 @@ std::string_view SourceNameOf(std::string_view path) {
 std::string ExtensionOf(std::string_view name) {
   const size_t dot = ExtensionDot(name);
   if (dot == std::string_view::npos) return {};
-  std::string extension(name.substr(dot + 1));
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  return extension;
+  return platform::LowerAscii(name.substr(dot + 1));
 }
 
 std::string_view StemOf(std::string_view name) {

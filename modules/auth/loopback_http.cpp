@@ -1,11 +1,11 @@
 #include "modules/auth/loopback_http.h"
 
+#include "platform/ascii_text.h"
 #include "platform/url_text.h"
 
 namespace VirelantDesktop::authlb {
 namespace {
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsErrorCodeByte(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
@@ -81,7 +81,7 @@ std::string PageTemplate() {
 
 const PageTexts& TextsFor(std::string_view acceptLanguage) {
   std::string first(acceptLanguage.substr(0, acceptLanguage.find(',')));
-  for (char& c : first) c = LowerAscii(c);
+  for (char& c : first) c = platform::LowerAscii(c);
   const size_t start = first.find_first_not_of(' ');
   const std::string_view tag = start == std::string::npos ? std::string_view() : std::string_view(first).substr(start);
   if (tag.size() >= 2) {
@@ -119,7 +119,7 @@ ParsedRequest ParseRequest(std::string_view text) {
     const size_t colon = header.find(':');
     if (colon == std::string_view::npos) continue;
     std::string name(header.substr(0, colon));
-    for (char& c : name) c = LowerAscii(c);
+    for (char& c : name) c = platform::LowerAscii(c);
     std::string_view value = header.substr(colon + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
     if (name == "host") result.host = std::string(value);
@@ -147,7 +147,7 @@ std::optional<std::string> QueryParam(std::string_view query, std::string_view n
 bool HostMatches(std::string_view host, uint16_t port) {
   if (host.empty()) return true;
   std::string lowered(host);
-  for (char& c : lowered) c = LowerAscii(c);
+  for (char& c : lowered) c = platform::LowerAscii(c);
   const std::string portText = std::to_string(port);
   return lowered == "127.0.0.1:" + portText || lowered == "localhost:" + portText;
 }

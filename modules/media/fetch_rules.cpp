@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/ascii_text.h"
 #include "platform/url_text.h"
 
 namespace VirelantDesktop::media {
@@ -79,12 +80,7 @@ const char* StatusFailure(long status) noexcept {
 
 bool OnlyIdentityEncoding(const std::vector<std::string>& encodings) {
   for (const std::string& encoding : encodings) {
-    if (encoding.size() != 8) return false;
-    for (size_t i = 0; i < 8; ++i) {
-      char c = encoding[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != "identity"[i]) return false;
-    }
+    if (!platform::EqualsIgnoringAsciiCase(encoding, "identity")) return false;
   }
   return true;
 }
@@ -93,11 +89,7 @@ std::string DeclaredMediaType(std::string_view contentType) {
   std::string_view type = contentType.substr(0, contentType.find(';'));
   while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
   while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
-  std::string lowered(type);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered;
+  return platform::LowerAscii(type);
 }
 
 std::string FailureCode(JobStatus status, std::string_view explicitCode) {

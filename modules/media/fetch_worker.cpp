@@ -10,6 +10,7 @@
 #include "modules/media/cache_scope.h"
 #include "modules/media/http_transfer.h"
 #include "modules/media/media_root.h"
+#include "platform/ascii_text.h"
 #include "platform/base64.h"
 #include "platform/confined_tree.h"
 #include "platform/file_writer.h"
@@ -41,15 +42,6 @@ const char* WriteFailure(int error) {
 
 void ThrowIfStopped(const Job& job) {
   if (job.Status() != JobStatus::Running) throw MErr(FailureCode(job.Status(), ""));
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(text[i]) != lower(prefix[i])) return false;
-  }
-  return true;
 }
 
 // Where a disk download writes: the scope folder (held open) and its names.
@@ -176,7 +168,7 @@ std::string Finalise(const DiskTarget& disk, const FetchRequest& request, const 
   const std::string finalPath = disk.folderPath + "/" + finalName;
   platform::SetOriginUrl(finalPath, request.url);
   for (const platform::FolderEntry& entry : platform::ListFolder(disk.folder)) {
-    if (entry.name == finalName || !StartsWithIgnoringCase(entry.name, request.hash + ".")) continue;
+    if (entry.name == finalName || !platform::StartsWithIgnoringAsciiCase(entry.name, request.hash + ".")) continue;
     if (entry.name.size() >= 5 && entry.name.compare(entry.name.size() - 5, 5, kPartSuffix) == 0) continue;
     platform::RemoveEntryAt(disk.folder, entry.name);
   }

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <mutex>
 
+#include "platform/ascii_text.h"
+
 
 namespace VirelantDesktop::media {
 namespace {
@@ -25,17 +27,6 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 struct CurlSlist {
   curl_slist* list = nullptr;
   ~CurlSlist() { curl_slist_free_all(list); }
@@ -51,7 +42,7 @@ struct CurlSlist {
 
 std::optional<std::vector<std::string>> HeaderValues(std::string_view line, std::string_view name) {
   const size_t colon = line.find(':');
-  if (colon == std::string_view::npos || !EqualsIgnoringCase(Trim(line.substr(0, colon)), name)) return std::nullopt;
+  if (colon == std::string_view::npos || !platform::EqualsIgnoringAsciiCase(Trim(line.substr(0, colon)), name)) return std::nullopt;
   std::vector<std::string> values;
   std::string_view rest = line.substr(colon + 1);
   while (true) {

@@ -8,6 +8,7 @@
 #include "modules/media/media_operations.h"
 #include "modules/media/media_request.h"
 #include "modules/media/media_root.h"
+#include "platform/ascii_text.h"
 #include "platform/save_dialog.h"
 
 namespace VirelantDesktop {
@@ -211,8 +212,9 @@ void Media::openFile(std::string path, ReactPromise<bool> reply) noexcept {
                 }
                 const size_t dot = canonical->rfind('.');
                 const size_t slash = canonical->rfind('/');
-                std::string ext = dot == std::string::npos || dot < slash ? std::string() : canonical->substr(dot + 1);
-                for (char& c : ext) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+                const std::string ext = platform::LowerAscii(dot == std::string::npos || dot < slash
+                                                                 ? std::string_view()
+                                                                 : std::string_view(*canonical).substr(dot + 1));
                 if (!media::IsOpenableExtension(ext)) {
                   promise.Reject(media::kBlockedType);
                   return;

@@ -1,6 +1,7 @@
 #include "modules/media/media_operations.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "modules/attach/file_name.h"
@@ -8,6 +9,8 @@
 #include "modules/media/media_job.h"
 #include "modules/media/media_request.h"
 #include "modules/media/media_root.h"
+#include "platform/ascii_text.h"
+#include "platform/confined_file.h"
 #include "platform/confined_tree.h"
 #include "platform/file_writer.h"
 #include "platform/random_id.h"
@@ -18,21 +21,8 @@ namespace {
 using platform::EntryType;
 
 constexpr int64_t kTouchAfterNs = int64_t{60} * 1000000000;
-constexpr unsigned kCopyMode = 0600;
 constexpr unsigned kReadOnlyMode = 0444;
 constexpr unsigned kSavedMode = 0644;
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), Lower);
-  return lower;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && LowerAscii(text.substr(0, prefix.size())) == LowerAscii(prefix);
-}
 
 std::string_view FileNameOf(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -138,7 +128,7 @@ void Remove(State& state, const CacheScope& scope, std::string_view url) {
   const platform::UniqueFd folder = platform::OpenFolderNoFollow(folderPath);
   if (!folder) return;
   for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
-    if (StartsWithIgnoringCase(entry.name, hash + ".")) platform::RemoveEntryAt(folder, entry.name);
+    if (platform::StartsWithIgnoringAsciiCase(entry.name, hash + ".")) platform::RemoveEntryAt(folder, entry.name);
   }
 }
 
@@ -173,7 +163,7 @@ bool Clear(State& state, const std::optional<std::string>& uid) {
   platform::UniqueFd rootFd = root.empty() ? platform::UniqueFd() : platform::OpenFolderNoFollow(root);
   if (rootFd) {
     int error = 0;
-    platform::NewFile marker = platform::NewFile::CreateAt(rootFd, kPendingWipeEntry, kCopyMode /* owner only */, error);
+    platform::NewFile marker = platform::NewFile::CreateAt(rootFd, kPendingWipeEntry, 0600, error);
     if (marker) marker.Finish(error);
   }
   for (const auto& job : jobs) AbortJob(*job, JobStatus::Canceled);
@@ -223,29 +213,30 @@ CopyOutcome Materialize(State& state, const std::string& path, std::string_view 
   const std::optional<std::string> source = GuardCachePath(path, false);
   if (!source) return {{}, kPathDenied};
   const std::string display = DisplayName(name, *source);
-  const std::string tmp = MediaRoot() + "/" + kTmpEntry;
+  const std::string root = MediaRoot();
+  const platform::UniqueFd rootFd = platform::OpenFolderNoFollow(root);
+  const platform::UniqueFd tmpFd =
+      rootFd ? platform::OpenFolderBeneath(rootFd, kTmpEntry, /*create=*/true) : platform::UniqueFd();
   std::string guid;
   try {
     guid = platform::NewGuidString();
   } catch (...) {
     return {{}, kCacheUnavailable};
   }
-  const std::string folder = tmp + "/" + guid;
-  const std::string copy = folder + "/" + display;
-  int error = 0;
-  if (!platform::CreateDirs(folder) || platform::EntryTypeOf(tmp) != EntryType::Folder ||
-      !platform::CopyToNewFile(*source, copy, kCopyMode, error)) {
-    platform::RemoveTree(folder);
+  const platform::UniqueFd folder = tmpFd ? platform::MakeFolderAt(tmpFd, guid) : platform::UniqueFd();
+  if (!folder) return {{}, kCacheUnavailable};
+  const std::string copy = root + "/" + kTmpEntry + "/" + guid + "/" + display;
+  if (!platform::CopyFileInto(*source, folder, display, std::numeric_limits<uint64_t>::max()).ok()) {
+    platform::RemoveTreeAt(tmpFd, guid);
     return {{}, kCacheUnavailable};
   }
   WriteZoneMark(copy, platform::OriginUrl(*source));
-  if (!platform::SetFileMode(copy, kReadOnlyMode)) {
-    platform::RemoveTree(folder);
+  if (!platform::SetFileModeAt(folder, display, kReadOnlyMode)) {
+    platform::RemoveTreeAt(tmpFd, guid);
     return {{}, kCacheUnavailable};
   }
 
   // Keep the newest copies; the one just made always stays.
-  const platform::UniqueFd tmpFd = platform::OpenFolderNoFollow(tmp);
   std::vector<platform::FolderEntry> others;
   for (platform::FolderEntry& entry : platform::ListFolder(tmpFd)) {
     if (entry.name != guid) others.push_back(std::move(entry));
@@ -266,29 +257,29 @@ SavePlan PlanSaveCopy(State& state, const std::string& path, std::string_view na
 
 bool SaveCopyTo(State& state, const std::string& source, const std::string& destination) {
   if (destination.empty() || destination.front() != '/' || destination.back() == '/') return false;
-  const size_t slash = destination.rfind('/');
+  const std::string name(FileNameOf(destination));
+  const std::string parent = platform::CanonicalPath(destination.substr(0, destination.rfind('/') + 1));
+  const platform::UniqueFd parentFd = parent.empty() ? platform::UniqueFd() : platform::OpenFolderNoFollow(parent);
+  if (!parentFd) return false;
   std::string staging;
   try {
-    staging = destination.substr(0, slash + 1) + "." + std::string(FileNameOf(destination)) + "." +
-              platform::NewGuidString() + ".part";
+    staging = "." + name + "." + platform::NewGuidString() + ".part";
   } catch (...) {
     return false;
   }
   {
     std::lock_guard store(state.storeLock);
+    if (!platform::CopyFileInto(source, parentFd, staging, std::numeric_limits<uint64_t>::max()).ok()) return false;
+    platform::SetFileModeAt(parentFd, staging, kSavedMode);
+    WriteZoneMark(parent + "/" + staging, platform::OriginUrl(source));
     int error = 0;
-    if (!platform::CopyToNewFile(source, staging, kSavedMode, error)) return false;
-    WriteZoneMark(staging, platform::OriginUrl(source));
-    if (!platform::RenamePath(staging, destination, error)) {
-      platform::RemovePath(staging);
+    if (!platform::RenameAt(parentFd, staging, name, error)) {
+      platform::RemoveEntryAt(parentFd, staging);
       return false;
     }
   }
-  const std::string canonical = platform::CanonicalPath(destination);
-  if (!canonical.empty()) {
-    std::lock_guard lock(state.stateLock);
-    state.savedPaths.insert(canonical);
-  }
+  std::lock_guard lock(state.stateLock);
+  state.savedPaths.insert((parent == "/" ? "" : parent) + "/" + name);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "modules/media/cache_scope.h"
+#include "platform/ascii_text.h"
 #include "platform/url_text.h"
 #include "talvek/fixed_values.h"
 
@@ -29,22 +30,16 @@ constexpr std::array<std::string_view, 4> kImagePaths{
 
 constexpr std::string_view kStoragePrefix = "/api/storage/";
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // ASCII case-insensitive equality of `text` with the lower-case `lower`.
 bool EqualsLower(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (Lower(text[i]) != lower[i]) return false;
-  }
-  return true;
+  return platform::EqualsIgnoringAsciiCase(text, lower);
 }
 
 // An encoded ".", "/", "\" or NUL: "%2e", "%2f", "%5c", "%00" in any case.
 bool HasEncodedSeparator(std::string_view path) {
   for (size_t at = path.find('%'); at != std::string_view::npos && at + 2 < path.size(); at = path.find('%', at + 1)) {
     const char a = path[at + 1];
-    const char b = Lower(path[at + 2]);
+    const char b = platform::LowerAscii(path[at + 2]);
     if ((a == '2' && (b == 'e' || b == 'f')) || (a == '5' && b == 'c') || (a == '0' && b == '0')) return true;
   }
   return false;

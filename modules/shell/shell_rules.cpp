@@ -1,5 +1,6 @@
 #include "modules/shell/shell_rules.h"
 
+#include "platform/ascii_text.h"
 #include "platform/url_text.h"
 
 namespace VirelantDesktop::shell {
@@ -7,11 +8,7 @@ namespace VirelantDesktop::shell {
 bool IsOpenableUrl(std::string_view url) noexcept {
   if (url.size() < 9 || url.size() > 2048) return false;
   static constexpr std::string_view kScheme = "https://";
-  for (size_t i = 0; i < kScheme.size(); ++i) {
-    char c = url[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kScheme[i]) return false;
-  }
+  if (!platform::StartsWithIgnoringAsciiCase(url, kScheme)) return false;
   for (char c : url) {
     if (platform::IsUnsafeUrlByte(static_cast<unsigned char>(c))) return false;
   }

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,49 +41,6 @@ bool NewFile::Finish(int& error) noexcept {
 bool RenameAt(const UniqueFd& folder, const std::string& from, const std::string& to, int& error) noexcept {
   error = renameat(folder.Get(), from.c_str(), folder.Get(), to.c_str()) == 0 ? 0 : errno;
   return error == 0;
-}
-
-bool RenamePath(const std::string& from, const std::string& to, int& error) noexcept {
-  error = rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-  return error == 0;
-}
-
-bool CopyToNewFile(const std::string& source, const std::string& destination, unsigned mode, int& error) {
-  UniqueFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  struct stat info {};
-  if (!in || fstat(in.Get(), &info) != 0) {
-    error = errno;
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    error = EINVAL;
-    return false;
-  }
-  UniqueFd out(open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    static_cast<mode_t>(mode)));
-  if (!out) {
-    error = errno;
-    return false;
-  }
-  error = 0;
-  off_t offset = 0;
-  while (offset < info.st_size) {
-    const ssize_t sent = sendfile(out.Get(), in.Get(), &offset, static_cast<size_t>(info.st_size - offset));
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) {
-      error = sent < 0 ? errno : EIO;
-      break;
-    }
-  }
-  if (error == 0 && fdatasync(out.Get()) != 0) error = errno;
-  if (close(out.Release()) != 0 && error == 0) error = errno;
-  if (error != 0) unlink(destination.c_str());
-  return error == 0;
-}
-
-bool SetFileMode(const std::string& path, unsigned mode) noexcept {
-  UniqueFd file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  return file && fchmod(file.Get(), static_cast<mode_t>(mode)) == 0;
 }
 
 FileStatus StatusOf(const std::string& path) noexcept {
