@@ -92,6 +92,13 @@ class Converter {
   JSValue ConvertMembers(JSObjectRef object, int depth) {
     JSValue out = JSValueObject{};
     JSPropertyNameArrayRef names = JSObjectCopyPropertyNames(ctx_, object);
+    // Listing runs JavaScript for a Proxy (ownKeys, getOwnPropertyDescriptor,
+    // getPrototypeOf) and throws for a revoked one: then no member can be
+    // read, and the object converts as one without members.
+    if (TakePendingException(ctx_) || names == nullptr) {
+      if (names != nullptr) JSPropertyNameArrayRelease(names);
+      return out;
+    }
     const size_t count = JSPropertyNameArrayGetCount(names);
     for (size_t i = 0; i < count && nodes_ < kMaxConvertNodes; ++i) {
       JSStringRef name = JSPropertyNameArrayGetNameAtIndex(names, i);
@@ -110,6 +117,14 @@ class Converter {
 };
 
 }  // namespace
+
+bool TakePendingException(JSContextRef ctx) {
+  // Every call with an exception slot reports and clears what is pending,
+  // and converting a number runs no JavaScript of its own.
+  JSValueRef exception = nullptr;
+  JSValueToNumber(ctx, JSValueMakeNumber(ctx, 0), &exception);
+  return exception != nullptr;
+}
 
 JSValue FromJs(JSContextRef ctx, JSValueRef value) {
   if (value == nullptr) return nullptr;

@@ -5,8 +5,10 @@
 // symbols and big integers become null as values and are left out as object
 // members; a cyclic reference becomes null; nesting deeper than
 // kMaxConvertDepth and anything past kMaxConvertNodes values in one argument
-// become null. A getter that throws leaves its member out. Nothing here
-// throws into the engine or rejects: the bridge converts, modules validate.
+// become null. A getter that throws leaves its member out; an object whose
+// members cannot be listed (a revoked Proxy, a Proxy trap that throws while
+// they are listed) has none. Nothing here throws into the engine or rejects:
+// the bridge converts, modules validate.
 #pragma once
 
 #include <JavaScriptCore/JavaScript.h>
@@ -26,6 +28,13 @@ JSValue ReadArg(JSContextRef ctx, JSValueRef value, ArgType type);
 
 // The "any" rule.
 JSValue FromJs(JSContextRef ctx, JSValueRef value);
+
+// Clears an exception left pending on the context; true when there was one.
+// Some calls of the engine's C API have no exception slot
+// (JSObjectCopyPropertyNames): what JavaScript run inside them throws stays
+// pending, and the next call with a slot would report it as its own (making
+// a promise, for one, then fails).
+bool TakePendingException(JSContextRef ctx);
 
 // Builds the engine value; objects keep their key order.
 JSValueRef ToJs(JSContextRef ctx, const JSValue& value);

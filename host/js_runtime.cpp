@@ -269,6 +269,9 @@ JSValueRef JsRuntime::InvokeMethod(const MethodBinding& binding, size_t argc, co
   for (size_t i = 0; i < method.argTypes.size(); ++i) {
     args.push_back(ReadArg(ctx_, i < argc ? argv[i] : nullptr, method.argTypes[i]));
   }
+  // Reading arguments never throws into the caller; should an engine call
+  // made on the way leave an exception pending, it must not fail the promise.
+  TakePendingException(ctx_);
   // A delegate reports failures through its promise; one that throws anyway
   // must not turn the call into a JavaScript exception (a void method never
   // answers, a promise method's promise then rejects as destroyed).

@@ -231,6 +231,21 @@ bool DecodeRle(const Layout& layout, std::string_view data, std::vector<uint8_t>
   return true;
 }
 
+// Whether every pixel of a bit-field picture has the alpha value 0. `pixels`
+// holds all rows (checked by the caller).
+bool AlphaAllZero(const Layout& layout, const uint8_t* pixels) {
+  const bool wide = layout.bitsPerPixel == 32;
+  for (uint64_t y = 0; y < layout.height; ++y) {
+    const uint8_t* in = pixels + y * layout.stride;
+    for (uint32_t x = 0; x < layout.width; ++x, in += wide ? 4 : 2) {
+      uint32_t px = static_cast<uint32_t>(in[0] | in[1] << 8);
+      if (wide) px |= static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+      if ((px & layout.alpha.mask) != 0) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<PixelSize> ProbeBmp(std::string_view file) noexcept {
@@ -240,9 +255,9 @@ std::optional<PixelSize> ProbeBmp(std::string_view file) noexcept {
 }
 
 std::optional<Bitmap> DecodeBmp(std::string_view file, uint32_t maxSide) {
-  const auto parsed = ParseLayout(file);
+  auto parsed = ParseLayout(file);
   if (!parsed || parsed->pixelOffset > file.size()) return std::nullopt;
-  const Layout& layout = *parsed;
+  Layout& layout = *parsed;
   const uint64_t w = layout.width, h = layout.height;
   if (w * h > kMaxDecodePixels) return std::nullopt;
   const bool rle = layout.kind == Kind::Rle8 || layout.kind == Kind::Rle4;
@@ -252,6 +267,10 @@ std::optional<Bitmap> DecodeBmp(std::string_view file, uint32_t maxSide) {
   if (!scaler) return std::nullopt;
   std::vector<uint8_t> row(w * 4);
   const auto* pixels = reinterpret_cast<const uint8_t*>(file.data()) + layout.pixelOffset;
+  // Screen captures and clipboard bitmaps often declare an alpha mask and
+  // leave every alpha value 0; taken at its word, such a picture would be
+  // wholly transparent (blank once drawn over white).
+  if (layout.kind == Kind::Fields && layout.alpha.mask != 0 && AlphaAllZero(layout, pixels)) layout.alpha = Field();
   if (rle) {
     std::vector<uint8_t> indices(w * h, 0);
     if (!DecodeRle(layout, file.substr(layout.pixelOffset), indices)) return std::nullopt;

@@ -4,8 +4,9 @@
 // info (40), v2/v3 (52, 56), v4 (108) or v5 (124) header; 1, 4 and 8 bits
 // with a palette (also RLE8 and RLE4), 16 and 32 bits plain or with bit
 // fields, 24 bits plain. Rows are bottom-up, or top-down when the height is
-// negative (never with RLE). Alpha comes only from an alpha bit field; plain
-// 32-bit pixels are opaque. RLE pixels a "delta" or early end skips take
+// negative (never with RLE). Alpha comes only from an alpha bit field, and a
+// picture whose alpha values are all 0 is read as opaque (the alpha was never
+// filled in); plain 32-bit pixels are opaque. RLE pixels a "delta" or early end skips take
 // palette colour 0. Palette indices past the palette are black.
 //
 // Memory: the file itself plus one converted row and the scaled result; RLE

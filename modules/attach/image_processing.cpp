@@ -94,23 +94,31 @@ ProbedSize ProbeImageSize(const std::string& path) {
   }
 }
 
-std::optional<Bitmap> DecodeOrientedFromMemory(std::string_view bytes, uint32_t maxSide) {
+std::optional<Bitmap> DecodeOrientedFromMemory(std::string_view bytes, uint32_t maxSide, DecodeFailure* why) {
+  DecodeFailure failure = DecodeFailure::Unreadable;
+  std::optional<Bitmap> bitmap;
   try {
     auto source = ImageSource::FromMemory(bytes);
-    return DecodeSource(source, maxSide);
+    bitmap = DecodeSource(source, maxSide);
+  } catch (const PictureTooComplex&) {
+    failure = DecodeFailure::TooComplex;
   } catch (...) {
-    return std::nullopt;
   }
+  if (!bitmap && why != nullptr) *why = failure;
+  return bitmap;
 }
 
-std::optional<Bitmap> DecodeOriented(const std::string& path, uint32_t maxSide) {
+std::optional<Bitmap> DecodeOriented(const std::string& path, uint32_t maxSide, DecodeFailure* why) {
+  DecodeFailure failure = DecodeFailure::Unreadable;
+  std::optional<Bitmap> bitmap;
   try {
-    auto source = Open(path);
-    if (!source) return std::nullopt;
-    return DecodeSource(*source, maxSide);
+    if (auto source = Open(path)) bitmap = DecodeSource(*source, maxSide);
+  } catch (const PictureTooComplex&) {
+    failure = DecodeFailure::TooComplex;
   } catch (...) {
-    return std::nullopt;
   }
+  if (!bitmap && why != nullptr) *why = failure;
+  return bitmap;
 }
 
 bool IsOpaque(const Bitmap& bitmap) {

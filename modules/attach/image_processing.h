@@ -53,6 +53,19 @@ inline constexpr float kStagingJpegQuality = 0.8f, kThumbnailJpegQuality = 0.7f;
 // reports any size, so the caller can tell "too large" from "unreadable".
 inline constexpr uint64_t kMaxDecodePixels = uint64_t{1} << 27;
 
+// Most scans a JPEG may have. Each scan of a progressive file is a pass over
+// every block of its components, whatever its size in bytes, so the scans
+// bound the work of one picture. libjpeg's own progressions write 10 scans
+// for colour, 6 for greyscale and 18 for CMYK, and optimising encoders stay
+// well below 100; libtiff refuses JPEG data inside TIFF past 100 scans too.
+inline constexpr int kMaxJpegScans = 100;
+
+// Why a decode gave nothing.
+enum class DecodeFailure {
+  Unreadable,  // not a picture we read, damaged, or above kMaxDecodePixels
+  TooComplex,  // more work than a picture may take: a JPEG past kMaxJpegScans
+};
+
 // The displayed size, i.e. after orientation.
 struct ProbedSize {
   bool ok = false;
@@ -66,8 +79,9 @@ int ReadOrientation(const std::string& path);
 ProbedSize ProbeImageSize(const std::string& path);
 
 // Decodes the first frame, scaled so neither side exceeds maxSide (0 = no
-// limit), then turned upright. nullopt on any failure.
-std::optional<Bitmap> DecodeOriented(const std::string& path, uint32_t maxSide);
+// limit), then turned upright. nullopt on any failure, and then, when `why`
+// is given, the reason in it.
+std::optional<Bitmap> DecodeOriented(const std::string& path, uint32_t maxSide, DecodeFailure* why = nullptr);
 
 // Every alpha byte is 255; a bitmap without pixels is opaque.
 bool IsOpaque(const Bitmap& bitmap);
@@ -84,7 +98,8 @@ std::string MakeThumbnail(const std::string& path);
 // In-memory forms of the above, for callers that already hold the bytes.
 int ReadOrientationFromMemory(std::string_view bytes);
 ProbedSize ProbeImageSizeFromMemory(std::string_view bytes);
-std::optional<Bitmap> DecodeOrientedFromMemory(std::string_view bytes, uint32_t maxSide);
+std::optional<Bitmap> DecodeOrientedFromMemory(std::string_view bytes, uint32_t maxSide,
+                                               DecodeFailure* why = nullptr);
 // Encodes into a buffer; nullopt on failure.
 std::optional<std::string> EncodeImage(const Bitmap& bitmap, ImageFormat format, float quality,
                                        bool opaque);

@@ -4,6 +4,11 @@
 // progressive files, whose coefficients libjpeg keeps whole (2 bytes a
 // sample); above kMaxDecoderMemory such a file fails instead.
 //
+// Work: every scan of a progressive file is a pass over all the blocks of its
+// components, however few bytes the scan takes, so a small file of many scans
+// can keep a worker busy for minutes. A file with more than kMaxJpegScans
+// scans stops at the first scan past the limit (PictureTooComplex).
+//
 // Errors: libjpeg's error_exit longjmps back into the function that called
 // setjmp. Everything that outlives the jump lives on the heap in JpegJob,
 // owned by a pointer that is not changed after setjmp, and no frame between
@@ -12,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +42,11 @@ struct JpegError {
   std::jmp_buf jump;
 };
 
+struct JpegProgress {
+  jpeg_progress_mgr mgr;  // first, as above
+  bool tooManyScans = false;
+};
+
 struct JpegInput {
   jpeg_source_mgr mgr;  // first, as above
   ImageSource* source;
@@ -47,6 +58,15 @@ struct JpegInput {
 }
 void EmitMessage(j_common_ptr, int) {}  // warnings stay silent
 void OutputMessage(j_common_ptr) {}
+
+// Called before each row of input is absorbed, so right after a scan's
+// header was read and before any of its data is decoded.
+void MonitorProgress(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxJpegScans) return;
+  reinterpret_cast<JpegProgress*>(cinfo->progress)->tooManyScans = true;
+  (*cinfo->err->error_exit)(cinfo);
+}
 
 void InitSource(j_decompress_ptr) {}
 void TermSource(j_decompress_ptr) {}
@@ -77,6 +97,7 @@ void SkipInput(j_decompress_ptr cinfo, long count) {
 struct JpegJob {
   jpeg_decompress_struct cinfo{};
   JpegError error{};
+  JpegProgress progress{};
   JpegInput input{};
   bool created = false;
   StoredInfo info;
@@ -88,6 +109,7 @@ struct JpegJob {
     error.mgr.error_exit = ErrorExit;
     error.mgr.emit_message = EmitMessage;
     error.mgr.output_message = OutputMessage;
+    progress.mgr.progress_monitor = MonitorProgress;
     input.source = &source;
     input.mgr.init_source = InitSource;
     input.mgr.fill_input_buffer = FillInput;
@@ -119,6 +141,7 @@ bool ReadHeader(JpegJob* job) {
   job->created = true;
   job->cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
   job->cinfo.src = &job->input.mgr;
+  job->cinfo.progress = &job->progress.mgr;
   jpeg_save_markers(&job->cinfo, JPEG_APP0 + 1, 0xFFFF);
   if (jpeg_read_header(&job->cinfo, TRUE) != JPEG_HEADER_OK) return false;
   if (job->cinfo.image_width == 0 || job->cinfo.image_height == 0) return false;
@@ -177,7 +200,11 @@ std::optional<StoredInfo> Probe(ImageSource& source) {
 
 std::optional<DecodedPicture> Decode(ImageSource& source, uint32_t maxSide) {
   auto job = std::make_unique<JpegJob>(source);
-  if (!ReadHeader(job.get()) || !ReadPixels(job.get(), maxSide)) return std::nullopt;
+  if (!ReadHeader(job.get())) return std::nullopt;
+  if (!ReadPixels(job.get(), maxSide)) {
+    if (job->progress.tooManyScans) throw PictureTooComplex("more than " + std::to_string(kMaxJpegScans) + " scans");
+    return std::nullopt;
+  }
   return DecodedPicture{job->scaler->Take(), job->info.orientation};
 }
 

@@ -65,6 +65,11 @@ std::unique_ptr<StageFolder> MakeStageFolder(const std::string& staging, std::st
   return folder;
 }
 
+// The item code for a picture that could not be decoded.
+const char* DecodeFailureCode(DecodeFailure why) {
+  return why == DecodeFailure::TooComplex ? kErrDecodeFailed : kErrUnsupported;
+}
+
 bool IsDiskFull(int error) { return platform::Win32ErrorFromErrno(error) == platform::kErrorDiskFull; }
 
 // The item code for a failed write into the staging area.
@@ -106,8 +111,9 @@ IngestResult CopyIntoStage(const Source& source, StageFolder& folder, const std:
 // source) or JPEG (any other).
 IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const std::string& cleanedName) {
   ImageFormat format = source.extension == "png" ? ImageFormat::Png : ImageFormat::Jpeg;
-  std::optional<Bitmap> bitmap = DecodeOriented(source.path, kStagingMaxSide);
-  if (!bitmap) return IngestResult::Failed(kErrUnsupported);
+  DecodeFailure why = DecodeFailure::Unreadable;
+  std::optional<Bitmap> bitmap = DecodeOriented(source.path, kStagingMaxSide, &why);
+  if (!bitmap) return IngestResult::Failed(DecodeFailureCode(why));
 
   const std::string stem(StemOf(cleanedName));
   const bool opaque = format == ImageFormat::Jpeg || IsOpaque(*bitmap);
@@ -221,8 +227,9 @@ IngestResult StageClipboardImage(std::string_view bytes, std::string_view extens
     const ProbedSize probed = ProbeImageSize(folder->PathOf(name));
     if (!probed.ok) return IngestResult::Failed(kErrUnsupported);
     if (uint64_t{probed.width} * probed.height > kMaxImagePixels) return IngestResult::Failed(kErrTooLarge);
-    std::optional<Bitmap> bitmap = DecodeOriented(folder->PathOf(name), kStagingMaxSide);
-    if (!bitmap) return IngestResult::Failed(kErrUnsupported);
+    DecodeFailure why = DecodeFailure::Unreadable;
+    std::optional<Bitmap> bitmap = DecodeOriented(folder->PathOf(name), kStagingMaxSide, &why);
+    if (!bitmap) return IngestResult::Failed(DecodeFailureCode(why));
     // Screen captures carry no meaningful alpha: always a 24-bit PNG.
     const std::string pngName = SanitizeFileName(std::string(stem) + ".png");
     if (!EncodeImageFile(*bitmap, ImageFormat::Png, kStagingJpegQuality, /*opaque=*/true, folder->PathOf(pngName))) {

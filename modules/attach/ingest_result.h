@@ -16,6 +16,10 @@ inline constexpr const char* kErrUnsupported = "unsupported";
 inline constexpr const char* kErrTooLarge = "too_large";
 inline constexpr const char* kErrDiskFull = "disk_full";
 inline constexpr const char* kErrCopyFailed = "copy_failed";
+// A picture that would take more work to decode than one may (a JPEG past
+// kMaxJpegScans scans); other pictures that cannot be decoded are
+// "unsupported".
+inline constexpr const char* kErrDecodeFailed = "decode_failed";
 
 struct IngestResult {
   bool ok = false;

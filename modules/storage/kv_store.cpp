@@ -10,10 +10,19 @@
 namespace VirelantDesktop::kv {
 
 JSValue ParseStore(std::string_view bytes) {
+  // The callback sees each container start with the number of containers
+  // already open around it. Once one starts too deep, every later event is
+  // discarded, so nothing more is built while the rest is read through.
+  bool tooDeep = false;
+  const JSValue::parser_callback_t bound = [&tooDeep](int depth, JSValue::parse_event_t event, JSValue&) {
+    const bool opens = event == JSValue::parse_event_t::object_start || event == JSValue::parse_event_t::array_start;
+    if (opens && depth >= kMaxStoreDepth) tooDeep = true;
+    return !tooDeep;
+  };
   // The parser refuses ill-formed UTF-8 inside strings; bytes outside
   // strings are syntax errors anyway.
-  JSValue parsed = JSValue::parse(bytes.begin(), bytes.end(), nullptr, /*allow_exceptions=*/false);
-  if (!parsed.is_object()) return JSValueObject{};
+  JSValue parsed = JSValue::parse(bytes.begin(), bytes.end(), bound, /*allow_exceptions=*/false);
+  if (tooDeep || !parsed.is_object()) return JSValueObject{};
   return parsed;
 }
 

@@ -30,9 +30,18 @@ class Failure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Deepest nesting of arrays and objects a store file may hold, the store
+// object itself counting as one level. Writing a value back (and copying or
+// comparing it) recurses once per level, so a file nested deeper could
+// overflow the stack on the next save; such a file is unusable content. This
+// store never writes more than one level; the bound only has to leave room
+// for members written by hand.
+inline constexpr int kMaxStoreDepth = 512;
+
 // The store's content from the file's bytes: the parsed object, or an empty
 // object for anything else (no bytes, invalid UTF-8, broken JSON, a
-// top-level value that is not an object).
+// top-level value that is not an object, nesting past kMaxStoreDepth).
+// Parsing itself does not recurse, whatever the depth.
 JSValue ParseStore(std::string_view bytes);
 // Compact JSON, UTF-8, no byte-order mark.
 std::string SerializeStore(const JSValue& object);

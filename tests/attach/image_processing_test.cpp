@@ -225,6 +225,61 @@ TEST_F(ImageProcessingTest, TransparencySurvivesEveryFormatThatHasIt) {
   EXPECT_TRUE(IsOpaque(*plain32));
 }
 
+TEST_F(ImageProcessingTest, BmpWhoseAlphaIsAllZero_IsOpaqueAndAnyOtherAlphaIsKept) {
+  Bitmap source = images::Quadrants(32, 32);
+  for (size_t i = 3; i < source.bgra.size(); i += 4) source.bgra[i] = 0;
+  const images::BmpLayout v5Alpha{32, false, 124, true, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}};
+  const images::BmpLayout v5Argb1555{16, false, 124, true, {0x7C00, 0x03E0, 0x001F, 0x8000}};
+  for (const auto& [name, layout] : {std::pair{"32-bit", v5Alpha}, std::pair{"16-bit", v5Argb1555}}) {
+    SCOPED_TRACE(name);
+    const auto decoded = DecodeOrientedFromMemory(images::Bmp(source, layout), 0);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_TRUE(IsOpaque(*decoded));
+    ExpectCorners(*decoded, kRed, kGreen, kBlue, kWhite);
+  }
+  // One pixel barely visible: the alpha is meant, and every other pixel
+  // stays transparent.
+  source.bgra[3] = 1;
+  const auto kept = DecodeOrientedFromMemory(images::Bmp(source, v5Alpha), 0);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(images::PixelAt(*kept, 0, 0), (Bgra{0, 0, 255, 1}));
+  ExpectCorners(*kept, Bgra{0, 0, 255, 0}, Bgra{0, 255, 0, 0}, Bgra{255, 0, 0, 0}, Bgra{255, 255, 255, 0});
+}
+
+TEST_F(ImageProcessingTest, JpegScans_UpToTheLimitDecodeAndPastItAreTooComplex) {
+  DecodeFailure why = DecodeFailure::TooComplex;
+  const std::string atLimit = images::JpegScans(64, 48, kMaxJpegScans, /*shade=*/100);
+  const auto decoded = DecodeOrientedFromMemory(atLimit, 0, &why);
+  ASSERT_TRUE(decoded.has_value());
+  EXPECT_EQ(decoded->width, 64u);
+  ExpectNear(images::PixelAt(*decoded, 20, 20), Bgra{100, 100, 100, 255}, 2);
+  EXPECT_EQ(why, DecodeFailure::TooComplex) << "left alone on success";
+
+  for (int scans : {kMaxJpegScans + 1, 127}) {
+    SCOPED_TRACE(scans);
+    const std::string hostile = images::JpegScans(64, 48, scans);
+    EXPECT_TRUE(ProbeImageSizeFromMemory(hostile).ok) << "the headers still read";
+    why = DecodeFailure::Unreadable;
+    EXPECT_FALSE(DecodeOrientedFromMemory(hostile, 0, &why).has_value());
+    EXPECT_EQ(why, DecodeFailure::TooComplex);
+    // The thumbnail's 1/8 DCT scaling still has to read every scan.
+    why = DecodeFailure::Unreadable;
+    EXPECT_FALSE(DecodeOrientedFromMemory(hostile, kThumbnailMaxSide, &why).has_value());
+    EXPECT_EQ(why, DecodeFailure::TooComplex);
+    const std::string path = Write("many-scans.jpg", hostile);
+    EXPECT_FALSE(DecodeOriented(path, kStagingMaxSide, &why).has_value());
+    EXPECT_EQ(why, DecodeFailure::TooComplex);
+    EXPECT_EQ(MakeThumbnail(path), "");
+  }
+
+  // Every other failure stays "unreadable".
+  for (const std::string& broken : {std::string("not a picture"), atLimit.substr(0, atLimit.size() / 2)}) {
+    why = DecodeFailure::TooComplex;
+    EXPECT_FALSE(DecodeOrientedFromMemory(broken, 0, &why).has_value());
+    EXPECT_EQ(why, DecodeFailure::Unreadable);
+  }
+}
+
 TEST_F(ImageProcessingTest, ExifOrientationInPngWebPAndTiff) {
   const Bitmap source = images::Quadrants(64, 48);
   const std::string exif = images::ExifOrientation(6);

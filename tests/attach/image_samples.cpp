@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <webp/encode.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +116,44 @@ std::string JpegOf(uint32_t width, uint32_t height, const std::function<Bgra(uin
     }
     JSAMPROW row = line.data();
     jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::string out(reinterpret_cast<const char*>(buffer), size);
+  std::free(buffer);
+  return out;
+}
+
+std::string JpegScans(uint32_t width, uint32_t height, int scans, uint8_t shade) {
+  const int bands = std::min(scans - 1, 63);
+  const int refined = scans - 1 - bands;  // bands first sent without their last bit
+  std::vector<jpeg_scan_info> script;
+  script.push_back({1, {0}, 0, 0, 0, 0});
+  const auto band = [&](int b, int ah, int al) {
+    script.push_back({1, {0}, 1 + b * 63 / bands, (b + 1) * 63 / bands, ah, al});
+  };
+  for (int b = 0; b < bands; ++b) band(b, 0, b < refined ? 1 : 0);
+  for (int b = 0; b < refined; ++b) band(b, 1, 0);
+
+  jpeg_compress_struct info{};
+  jpeg_error_mgr error{};
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = width;
+  info.image_height = height;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  info.scan_info = script.data();
+  info.num_scans = static_cast<int>(script.size());
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> row(width, shade);
+  while (info.next_scanline < height) {
+    JSAMPROW p = row.data();
+    jpeg_write_scanlines(&info, &p, 1);
   }
   jpeg_finish_compress(&info);
   jpeg_destroy_compress(&info);

@@ -32,6 +32,10 @@ std::string Jpeg(const Bitmap& bitmap, std::string_view app1 = {}, int quality =
 // The same, row by row from `pixel`, for pictures too large to hold.
 std::string JpegOf(uint32_t width, uint32_t height, const std::function<Bgra(uint32_t x, uint32_t y)>& pixel,
                    std::string_view app1 = {}, int quality = 90);
+// A progressive greyscale JPEG of one shade in exactly `scans` scans (2 to
+// 127, a script libjpeg's encoder accepts): the DC scan, the AC coefficients
+// in up to 63 bands, and a refinement scan for as many bands as needed.
+std::string JpegScans(uint32_t width, uint32_t height, int scans, uint8_t shade = 100);
 // A CMYK JPEG (with libjpeg's Adobe marker) of one colour, given as CMYK ink.
 std::string JpegCmyk(uint32_t width, uint32_t height, std::array<uint8_t, 4> cmyk);
 std::string Png(const Bitmap& bitmap, bool alpha, bool interlaced = false, std::string_view exif = {});

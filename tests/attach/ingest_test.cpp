@@ -288,6 +288,48 @@ TEST_F(IngestTest, ClipboardImagesAreStagedAsPng) {
   for (const std::string& name : StagedEntries()) EXPECT_EQ(name.rfind("stage-", 0), std::string::npos) << name;
 }
 
+// Red, green, blue and white quarters, as images::Quadrants draws them.
+void ExpectQuadrants(const std::string& path) {
+  const auto picture = DecodeOriented(path, 0);
+  ASSERT_TRUE(picture.has_value());
+  const uint32_t right = picture->width - 4, bottom = picture->height - 4;
+  const struct {
+    uint32_t x, y;
+    images::Bgra colour;
+  } corners[] = {{3, 3, {0, 0, 255, 255}}, {right, 3, {0, 255, 0, 255}}, {3, bottom, {255, 0, 0, 255}},
+                 {right, bottom, {255, 255, 255, 255}}};
+  for (const auto& corner : corners) {
+    const images::Bgra pixel = images::PixelAt(*picture, corner.x, corner.y);
+    for (size_t c = 0; c < 4; ++c) EXPECT_NEAR(pixel[c], corner.colour[c], 16) << corner.x << "," << corner.y;
+  }
+}
+
+TEST_F(IngestTest, BmpWithAnAlphaMaskButNoAlpha_KeepsItsColours) {
+  // A BITMAPV5 BI_BITFIELDS screenshot that declares an alpha mask and
+  // leaves every alpha byte 0.
+  images::Bitmap shot = images::Quadrants(300, 200);
+  for (size_t i = 3; i < shot.bgra.size(); i += 4) shot.bgra[i] = 0;
+  const std::string bmp = images::Bmp(shot, {32, false, 124, true, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}});
+
+  const IngestResult file = IngestFile(Source("shot.bmp", bmp), IngestKind::Media);
+  ExpectStagedAlone(file);
+  EXPECT_EQ(file.mime, "image/jpeg");
+  ExpectQuadrants(file.path);
+
+  const IngestResult pasted = StageClipboardImage(bmp, "bmp", "image");
+  ExpectStagedAlone(pasted);
+  EXPECT_EQ(pasted.mime, "image/png");
+  ExpectQuadrants(pasted.path);
+}
+
+TEST_F(IngestTest, JpegWithTooManyScans_IsDecodeFailed) {
+  const std::string hostile = images::JpegScans(300, 200, kMaxJpegScans + 1);
+  ExpectFailure(IngestFile(Source("many.jpg", hostile), IngestKind::Media), "decode_failed");
+  ExpectFailure(IngestFile(Source("many.jpeg", hostile), IngestKind::File), "decode_failed");
+  ExpectFailure(StageClipboardImage(hostile, "bmp", "image"), "decode_failed");  // read by content
+  ExpectStagedAlone(IngestFile(Source("fine.jpg", images::JpegScans(300, 200, kMaxJpegScans)), IngestKind::Media));
+}
+
 TEST_F(IngestTest, ClipboardDataThatIsNotAnImageLeavesNothing) {
   ExpectFailure(StageClipboardImage("", "png", "image"), "unsupported");
   ExpectFailure(StageClipboardImage("GIF89a", "gif", "image"), "unsupported");

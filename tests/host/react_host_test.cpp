@@ -102,6 +102,56 @@ TEST_F(ReactHostTest, RejectedModuleCallWithoutHandler_IsUnhandled) {
   EXPECT_THAT(r.err, HasSubstr("Unhandled promise rejection: Error: it broke"));
 }
 
+// Listing the members of a revoked Proxy, or of one whose trap throws, left
+// the engine's exception pending: making the call's promise then failed, and
+// the call threw "cannot create a promise" instead of answering.
+TEST_F(ReactHostTest, ArgumentsThatThrowWhileRead_ConvertByTheRuleAndTheCallAnswers) {
+  auto r = Run(R"(
+    const probe = __turboModuleProxy('TalvekProbe');
+    const boom = () => { throw new Error('trap'); };
+    const revoked = (target) => { const r = Proxy.revocable(target, {}); r.revoke(); return r.proxy; };
+    const cases = [
+      ['revoked', revoked({a: 1})],
+      ['revoked array', revoked([1])],
+      ['ownKeys', new Proxy({a: 1}, {ownKeys: boom})],
+      ['getOwnPropertyDescriptor', new Proxy({a: 1}, {getOwnPropertyDescriptor: boom})],
+      ['get', new Proxy({a: 1}, {get: boom})],
+      ['has', new Proxy({a: 1}, {has: boom})],
+      ['getter', Object.defineProperty({a: 1}, 'b', {enumerable: true, get: boom})],
+      ['nested', {a: 1, inner: revoked({}), list: [revoked({}), new Proxy({}, {ownKeys: boom}), 2]}],
+    ];
+    (async () => {
+      for (const [name, value] of cases) {
+        const results = [];
+        for (const method of ['echoAny', 'echoString', 'echoNumber', 'echoStrings']) {
+          try {
+            results.push(JSON.stringify(await probe[method](value)));
+          } catch (e) {
+            results.push('threw ' + e.message);
+          }
+        }
+        console.log(name + ': ' + results.join(' '));
+      }
+      const strings = ['a', revoked({}), new Proxy(['b'], {get: boom})];
+      console.log('strings: ' + JSON.stringify(await probe.echoStrings(strings)));
+      console.log('pair: ' + JSON.stringify(await probe.echoPair(revoked({}), revoked({}))));
+    })();
+  )");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "revoked: {} \"\" null []\n"
+            "revoked array: {} \"\" null []\n"
+            "ownKeys: {} \"\" null []\n"
+            "getOwnPropertyDescriptor: {} \"\" null []\n"
+            "get: {} \"\" null []\n"
+            "has: {\"a\":1} \"\" null []\n"
+            "getter: {\"a\":1} \"\" null []\n"
+            "nested: {\"a\":1,\"inner\":{},\"list\":[{},{},2]} \"\" null []\n"
+            "strings: [\"a\",\"\",\"\"]\n"
+            "pair: [\"\",null]\n");
+  EXPECT_EQ(r.err, "");
+}
+
 TEST_F(ReactHostTest, SyntaxError_NamesFileAndLineAndRunsNothing) {
   auto r = Run("console.log('never');\nlet x = ;\n");
   EXPECT_EQ(r.code, 1);

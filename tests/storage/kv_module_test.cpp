@@ -71,6 +71,21 @@ TEST_F(KvModuleTest, Failures_RejectKvFailed) {
   EXPECT_EQ(set->Error().code, "kv_failed");
 }
 
+TEST_F(KvModuleTest, DeeplyNestedFile_IsUnusableContent) {
+  std::string deep = "{\"k\":\"old\",\"x\":";
+  deep += std::string(60000, '[') + std::string(60000, ']') + "}";
+  fs::create_directories(dir_.Join("TALVEK/desktop"));
+  testing::WriteTextFile(StorePath(), deep);
+  EXPECT_EQ(kv_.Call("get", {"k"})->Value(), JSValue(nullptr));
+  for (int round = 0; round < 2; ++round) {
+    auto set = kv_.Call("set", {"k", "new"});
+    ASSERT_TRUE(set->IsResolved());
+    EXPECT_EQ(set->Value(), JSValue(true));
+  }
+  EXPECT_EQ(testing::ReadTextFile(StorePath()), "{\"k\":\"new\"}");
+  EXPECT_EQ(kv_.Call("remove", {"k"})->Value(), JSValue(true));
+}
+
 TEST_F(KvModuleTest, MissingValueArgument_StoresTheEmptyString) {
   ASSERT_TRUE(kv_.Call("set", {"k"})->IsResolved());
   EXPECT_EQ(kv_.Call("get", {"k"})->Value(), JSValue(""));

@@ -36,6 +36,32 @@ TEST(ParseStore, AnythingButAnObjectReadsAsEmpty) {
   }
 }
 
+// A store whose member "deep" holds `levels` containers around a 0, so the
+// file is levels + 1 deep; arrays and objects alternate.
+std::string NestedStore(int levels) {
+  std::string open, close;
+  open.reserve(static_cast<size_t>(levels) * 5);
+  for (int i = 0; i < levels; ++i) {
+    open += i % 2 == 0 ? "[" : "{\"o\":";
+    close += i % 2 == 0 ? "]" : "}";
+  }
+  std::string text = "{\"deep\":" + open + "0";
+  text.append(close.rbegin(), close.rend());
+  return text + ",\"k\":\"v\"}";
+}
+
+TEST(ParseStore, NestingPastTheBoundReadsAsEmpty) {
+  const JSValue atBound = ParseStore(NestedStore(kMaxStoreDepth - 1));
+  EXPECT_EQ(atBound.value("k", ""), "v");
+  EXPECT_EQ(SerializeStore(atBound), NestedStore(kMaxStoreDepth - 1)) << "kept whole and written back unchanged";
+  for (int levels : {kMaxStoreDepth, kMaxStoreDepth + 1, 60000}) {
+    SCOPED_TRACE(levels);
+    EXPECT_EQ(ParseStore(NestedStore(levels)), JSValueObject{});
+  }
+  // Unclosed nesting is broken JSON as well as too deep.
+  EXPECT_EQ(ParseStore("{\"a\":" + std::string(100000, '[')), JSValueObject{});
+}
+
 TEST(SerializeStore, CompactUtf8) {
   EXPECT_EQ(SerializeStore(JSValue{{"b", "\xC3\xA9"}, {"a", ""}}), "{\"a\":\"\",\"b\":\"\xC3\xA9\"}");
 }
@@ -80,6 +106,23 @@ TEST_F(KvStoreTest, UnusableContent_ReadsEmptyAndTheNextSetReplacesIt) {
     store.Set("k", "v");
     EXPECT_EQ(ReadTextFile(StorePath()), "{\"k\":\"v\"}");
   }
+}
+
+// Serialising such a member back recursed once per level and overflowed
+// the stack on the next save, and on every save after it.
+TEST_F(KvStoreTest, DeeplyNestedFile_ReadsAsUnusableAndTheNextChangesReplaceIt) {
+  const std::string deep = NestedStore(60000);
+  WriteStore(deep);
+  Store store = MakeStore();
+  EXPECT_EQ(store.Get("k"), std::nullopt);
+  EXPECT_EQ(store.Get("deep"), std::nullopt);
+  store.Remove("k");
+  EXPECT_EQ(ReadTextFile(StorePath()), deep) << "reading and removing an absent key never rewrite";
+  store.Set("new", "v");
+  EXPECT_EQ(ReadTextFile(StorePath()), "{\"new\":\"v\"}");
+  store.Set("other", "w");
+  EXPECT_EQ(store.Get("new"), "v");
+  EXPECT_EQ(store.Get("other"), "w");
 }
 
 TEST_F(KvStoreTest, ForeignMembersSurviveAndNonStringsAreFailures) {

@@ -1,0 +1,88 @@
+// Arguments whose reading runs JavaScript that throws: revoked proxies, proxy
+// traps and getters that throw, at the top and nested. Each converts by the
+// value reader's rule, and every promise method still returns a promise that
+// the module settles with its own code.
+
+const boom = () => {
+  throw new Error('trap');
+};
+const revoked = (target) => {
+  const r = Proxy.revocable(target, {});
+  r.revoke();
+  return r.proxy;
+};
+// [name, value, what the "any" type makes of it]
+const hostile = () => [
+  ['a revoked Proxy', revoked({ uid: 'u' }), {}],
+  ['a revoked array Proxy', revoked(['a']), {}],
+  ['an ownKeys trap', new Proxy({ uid: 'u' }, { ownKeys: boom }), {}],
+  ['a getOwnPropertyDescriptor trap', new Proxy({ uid: 'u' }, { getOwnPropertyDescriptor: boom }), {}],
+  ['a get trap', new Proxy({ uid: 'u' }, { get: boom }), {}],
+  ['a has trap', new Proxy({ uid: 'u' }, { has: boom }), { uid: 'u' }],
+  ['a getter', Object.defineProperty({ uid: 'u' }, 'ws', { enumerable: true, get: boom }), { uid: 'u' }],
+  ['nested ones', { scope: revoked({}), headers: new Proxy({}, { ownKeys: boom }), list: [revoked([]), 1] },
+    { headers: {}, list: [{}, 1], scope: {} }],
+];
+
+const media = globalThis.__turboModuleProxy('Media');
+const auth = globalThis.__turboModuleProxy('AuthLoopback');
+const url = 'https://app.talvek.chat/files/a.png';
+
+// The call must return a promise (not throw) that rejects with `code`.
+async function rejectsWith(call, code, what) {
+  let promise;
+  try {
+    promise = call();
+  } catch (e) {
+    fail(what + ': threw ' + (e && e.message));
+  }
+  ok(promise instanceof Promise, what + ': no promise');
+  const error = await rejection(promise, what);
+  eq(error.code, code, what);
+}
+
+test('every argument type converts by the rule', async () => {
+  for (const [name, value, asAny] of hostile()) {
+    eq(await probe.echoAny(value), asAny, 'any: ' + name);
+    eq(await probe.echoAny([value]), [asAny], 'any, in an array: ' + name);
+    eq(await probe.echoString(value), '', 'string: ' + name);
+    eq(await probe.echoNumber(value), NaN, 'number: ' + name);
+    eq(await probe.echoStrings(value), [], 'array of strings: ' + name);
+    eq(await probe.echoStrings(['x', value]), ['x', ''], 'in an array of strings: ' + name);
+  }
+});
+
+test('Media methods answer with invalid_request', async () => {
+  for (const [name, value] of hostile()) {
+    await rejectsWith(() => media.fetchToCache(value), 'invalid_request', 'fetchToCache(' + name + ')');
+    await rejectsWith(() => media.fetchToCache({ requestId: 'r', scope: value, url }), 'invalid_request',
+      'fetchToCache with ' + name + ' as scope');
+    await rejectsWith(() => media.peek(value, url), 'invalid_request', 'peek(' + name + ')');
+    await rejectsWith(() => media.peek({ uid: 'u', ws: 'w', thread: 't' }, value), 'invalid_request',
+      'peek with ' + name + ' as url');
+    await rejectsWith(() => media.remove(value, url), 'invalid_request', 'remove(' + name + ')');
+    await rejectsWith(() => media.removeThread(value), 'invalid_request', 'removeThread(' + name + ')');
+    await rejectsWith(() => media.clear(value), 'invalid_request', 'clear(' + name + ')');
+  }
+});
+
+test('AuthLoopback.start answers with invalid_request', async () => {
+  for (const [name, value] of hostile()) {
+    await rejectsWith(() => auth.start(value), 'invalid_request', 'start(' + name + ')');
+  }
+  const hidden = new Proxy({ provider: 'google' }, { getOwnPropertyDescriptor: boom });
+  await rejectsWith(() => auth.start(hidden), 'invalid_request', 'a provider behind a throwing trap');
+});
+
+test('calls made from inside a throwing trap still answer', async () => {
+  let inner;
+  const sneaky = new Proxy({}, {
+    ownKeys() {
+      inner = media.removeThread(revoked({}));
+      throw new Error('trap');
+    },
+  });
+  await rejectsWith(() => media.clear(sneaky), 'invalid_request', 'the outer call');
+  ok(inner instanceof Promise, 'the inner call returned a promise');
+  eq((await rejection(inner, 'the inner call')).code, 'invalid_request');
+});
