@@ -11,15 +11,16 @@ const revoked = (target) => {
   r.revoke();
   return r.proxy;
 };
-// [name, value, what the "any" type makes of it]
+// [name, value, what the "any" type makes of it]; none holds a readable
+// "uid", so none is a cache scope.
 const hostile = () => [
   ['a revoked Proxy', revoked({ uid: 'u' }), {}],
   ['a revoked array Proxy', revoked(['a']), {}],
   ['an ownKeys trap', new Proxy({ uid: 'u' }, { ownKeys: boom }), {}],
   ['a getOwnPropertyDescriptor trap', new Proxy({ uid: 'u' }, { getOwnPropertyDescriptor: boom }), {}],
   ['a get trap', new Proxy({ uid: 'u' }, { get: boom }), {}],
-  ['a has trap', new Proxy({ uid: 'u' }, { has: boom }), { uid: 'u' }],
-  ['a getter', Object.defineProperty({ uid: 'u' }, 'ws', { enumerable: true, get: boom }), { uid: 'u' }],
+  ['a has trap', new Proxy({ x: 1 }, { has: boom }), { x: 1 }],
+  ['a getter', Object.defineProperty({ x: 1 }, 'uid', { enumerable: true, get: boom }), { x: 1 }],
   ['nested ones', { scope: revoked({}), headers: new Proxy({}, { ownKeys: boom }), list: [revoked([]), 1] },
     { headers: {}, list: [{}, 1], scope: {} }],
 ];
@@ -47,6 +48,8 @@ test('every argument type converts by the rule', async () => {
     eq(await probe.echoAny([value]), [asAny], 'any, in an array: ' + name);
     eq(await probe.echoString(value), '', 'string: ' + name);
     eq(await probe.echoNumber(value), NaN, 'number: ' + name);
+    eq(await probe.echoInt64(value), 0, '64-bit integer: ' + name);
+    eq(await probe.echoBool(value), false, 'boolean: ' + name);
     eq(await probe.echoStrings(value), [], 'array of strings: ' + name);
     eq(await probe.echoStrings(['x', value]), ['x', ''], 'in an array of strings: ' + name);
   }
@@ -76,13 +79,15 @@ test('AuthLoopback.start answers with invalid_request', async () => {
 
 test('calls made from inside a throwing trap still answer', async () => {
   let inner;
+  let innerError;
   const sneaky = new Proxy({}, {
     ownKeys() {
       inner = media.removeThread(revoked({}));
+      innerError = rejection(inner, 'the inner call');
       throw new Error('trap');
     },
   });
   await rejectsWith(() => media.clear(sneaky), 'invalid_request', 'the outer call');
   ok(inner instanceof Promise, 'the inner call returned a promise');
-  eq((await rejection(inner, 'the inner call')).code, 'invalid_request');
+  eq((await innerError).code, 'invalid_request');
 });
