@@ -81,9 +81,9 @@ void EngineHost::stopGraceful(double waitMs, ReactPromise<std::string> promise) 
   // The quit line is queued here, before the method returns, so that a line
   // sent after "stopGraceful" reaches the engine after it; only the waits go
   // to the worker.
-  BeginStop(*run, BuildQuitLine(0));
   bool started = false;
   try {
+    BeginStop(*run, BuildQuitLine(0));
     started = StartDetachedThread([run, wait, promise] { promise.Resolve(FinishStop(*run, wait, wait)); },
                                   promise.KeepAlive());
   } catch (...) {
