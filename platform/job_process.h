@@ -1,12 +1,17 @@
 // A child process inside a job: it and everything it starts end together.
 //
-// Linux: the job is a process group led by a small guard program
-// (talvek-job-guard) that the child joins before it runs. The guard's
-// standard input is a pipe whose only write end stays in this process; when
-// this process ends by any means (kill -9 included), the guard sees end of
-// input and kills its group. Terminating the job kills the group. The group
-// is killed before the child is reaped, so a kill never reaches a process
-// group whose number was handed out again.
+// Linux: the job is run by a small guard program (talvek-job-guard) that
+// leads a new process group, starts the child in that group as its own child
+// and is a child subreaper, so whatever the child starts and leaves behind
+// (processes that left the group or the session with setsid, double forks)
+// becomes the guard's child. The guard's standard input is a pipe whose only
+// write end stays in this process. When the child ends, or that pipe closes
+// (CloseJob, or this process ending by any means, kill -9 included), the
+// guard kills the child and every process it is parent of, round after round,
+// and reaps them. The child itself is killed through a pidfd, by this process
+// and by the guard, so a kill never reaches a process that reused its number;
+// the guard reports how the child ended, and keeps it unreaped until the job
+// is closed.
 //
 // The child gets its standard input and output on pipes and /dev/null as its
 // standard error; it inherits no other descriptor, default signal actions and
@@ -18,6 +23,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,9 +37,9 @@ enum class JobSpawnStep {
   Pipe,        // the input or output pipe
   NullDevice,  // opening /dev/null
   Attributes,  // preparing the spawn attributes and descriptor plan
-  Job,         // starting the guard that makes the job
+  Job,         // starting the guard that makes the job, or the guard's own set-up
   Process,     // starting the child itself
-  Assign,      // taking hold of the started child
+  Assign,      // taking hold of the started child (its pidfd)
 };
 
 struct JobSpawnFailure {
@@ -65,34 +71,43 @@ class JobProcess {
   UniqueFd TakeInput() noexcept { return std::move(input_); }
   UniqueFd TakeOutput() noexcept { return std::move(output_); }
 
-  // Waits up to `timeoutMs` (negative: without limit) for the child to end.
-  // True when it has ended. Never reaps; safe from any thread.
+  // Waits up to `timeoutMs` (negative: without limit) for the child to end;
+  // a signal caught meanwhile does not end the wait early. True when it has
+  // ended. Never reaps; safe from any thread.
   bool WaitForExit(int timeoutMs) const noexcept;
-  // How the child ended, read without reaping it; nullopt while it runs.
+  // How the child ended (as the guard reports it, waiting up to 2000 ms for
+  // the report once the child has ended); nullopt while it runs, or when the
+  // guard could not tell.
   std::optional<ProcessExit> PeekExit() const noexcept;
 
-  // Kills every process of the job unless the job was closed. True when the
+  // Kills the child, and with it everything of the job (the guard ends the
+  // rest once the child is gone), unless the job was closed. True when the
   // kill was sent. The caller serialises Terminate and CloseJob.
   bool Terminate() noexcept;
   bool WasTerminated() const noexcept { return terminated_.load(std::memory_order_acquire); }
-  // Kills the job's group for the last time; Terminate does nothing after it.
+  // Ends the job for good: kills the child and lets the guard end and reap
+  // everything; Terminate does nothing after it.
   void CloseJob() noexcept;
-  // Collects the ended child and the guard (after CloseJob). Blocks until
-  // both are gone; the child must have ended or been killed.
+  // Waits for the guard to finish (after CloseJob), kills whatever is still
+  // in the job's group and collects the guard. Blocks for at most the
+  // guard's own bound (a few seconds) once the child is dead.
   void Reap() noexcept;
 
  private:
   JobProcess() = default;
 
-  pid_t pid_ = -1;
-  pid_t guardPid_ = -1;  // also the job's process group
-  UniqueFd pidfd_;       // the child, for waiting without reaping
+  pid_t pid_ = -1;       // the child: the guard's child, not ours
+  pid_t guardPid_ = -1;  // our child; also the job's process group
+  UniqueFd pidfd_;       // the child, for waiting and killing
   UniqueFd lifeline_;    // the write end of the guard's input
+  UniqueFd report_;      // the read end of the guard's reports
   UniqueFd input_;
   UniqueFd output_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> jobClosed_{false};
   std::atomic<bool> reaped_{false};
+  mutable std::mutex exitLock_;  // guards exit_ and reading report_ after the start
+  mutable std::optional<ProcessExit> exit_;
 };
 
 // talvek-job-guard beside the executable, unless a test named another.

@@ -78,11 +78,14 @@ void EngineHost::stopGraceful(double waitMs, ReactPromise<std::string> promise) 
     return;
   }
   const uint32_t wait = GracefulWaitMs(waitMs);
+  // The quit line is queued here, before the method returns, so that a line
+  // sent after "stopGraceful" reaches the engine after it; only the waits go
+  // to the worker.
   bool started = false;
   try {
-    started = StartDetachedThread(
-        [run, wait, promise] { promise.Resolve(StopInPhases(*run, BuildQuitLine(0), wait, wait)); },
-        promise.KeepAlive());
+    BeginStop(*run, BuildQuitLine(0));
+    started = StartDetachedThread([run, wait, promise] { promise.Resolve(FinishStop(*run, wait, wait)); },
+                                  promise.KeepAlive());
   } catch (...) {
   }
   if (!started) {

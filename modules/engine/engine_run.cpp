@@ -95,8 +95,8 @@ void EngineRun::WatchExit(const std::shared_ptr<EngineSlot>& slot) noexcept {
   const platform::ProcessExit ended = job_->PeekExit().value_or(platform::ProcessExit{true, 9, true});  // unknown: as if killed
   const int32_t code = ExitEventCode(ended, job_->WasTerminated());
   {
-    // Nothing the engine started outlives it. The group is killed before
-    // the engine is reaped, while its number cannot have been reused.
+    // Nothing the engine started outlives it: closing the job has the guard
+    // end and reap whatever is left, wherever it went.
     std::lock_guard lock(jobLock_);
     job_->CloseJob();
   }
@@ -216,13 +216,21 @@ void StopNow(EngineRun& run) noexcept {
   run.Terminate();
 }
 
-const char* StopInPhases(EngineRun& run, const std::string& quitLine, uint32_t quitWaitMs,
-                         uint32_t eofWaitMs) noexcept {
+void BeginStop(EngineRun& run, const std::string& quitLine) noexcept {
   run.stopRequested.store(true);
   try {
     run.Input().Write(quitLine, nullptr);  // a failed write changes nothing here
   } catch (...) {
   }
+}
+
+const char* StopInPhases(EngineRun& run, const std::string& quitLine, uint32_t quitWaitMs,
+                         uint32_t eofWaitMs) noexcept {
+  BeginStop(run, quitLine);
+  return FinishStop(run, quitWaitMs, eofWaitMs);
+}
+
+const char* FinishStop(EngineRun& run, uint32_t quitWaitMs, uint32_t eofWaitMs) noexcept {
   if (run.WaitForExit(quitWaitMs)) return kOutcomeQuit;
   run.Input().Close();
   if (run.WaitForExit(eofWaitMs)) return kOutcomeEof;

@@ -105,6 +105,12 @@ void StopNow(EngineRun& run) noexcept;
 // Blocks: never call it on the JavaScript thread.
 const char* StopInPhases(EngineRun& run, const std::string& quitLine, uint32_t quitWaitMs,
                          uint32_t eofWaitMs) noexcept;
+// StopInPhases in two halves, for a caller that must not wait: BeginStop
+// marks the stop requested and queues the quit line in order behind the lines
+// already written, without blocking (so a line written after it reaches the
+// engine after the quit line); FinishStop does the waits that follow.
+void BeginStop(EngineRun& run, const std::string& quitLine) noexcept;
+const char* FinishStop(EngineRun& run, uint32_t quitWaitMs, uint32_t eofWaitMs) noexcept;
 
 // The process-wide slot through which the host and the updater reach the
 // engine: the slot of the most recently initialised module.

@@ -2,11 +2,14 @@
 #include "modules/engine/engine_host_module.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "modules/engine/engine_host.h"
@@ -40,6 +43,30 @@ bool BecomesDead(long pid) {
   }
   return true;
 }
+
+// Field `n` of /proc/<pid>/stat as proc(5) numbers them (4 the parent, 5
+// the process group), or -1.
+long StatField(long pid, int n) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return -1;
+  const size_t close = line.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  for (int i = 3; i <= n; ++i) fields >> field;
+  return n > 3 && !field.empty() ? std::stol(field) : -1;
+}
+long Parent(long pid) { return StatField(pid, 4); }
+long Group(long pid) { return StatField(pid, 5); }
+
+// The pid in an engine line such as {"evt":"grandchild","pid":P}.
+long PidIn(const std::string& line) {
+  const size_t colon = line.rfind(':');
+  return colon == std::string::npos ? -1 : std::stol(line.substr(colon + 1));
+}
+
+void IgnoreSignal(int) {}
 
 // Holds the exit watcher back until Release(), so that a test can look into
 // the time between the engine's death and its exit event.
@@ -79,6 +106,9 @@ class WatcherGate {
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
+const JSValue kRequestedZero = {{"code", 0}, {"reason", "requested"}};
+const JSValue kTerminated = {{"code", 1}, {"reason", "requested"}};
+
 class EngineHostTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { platform::SetJobGuardPathForTesting(TALVEK_JOB_GUARD); }
@@ -93,8 +123,9 @@ class EngineHostTest : public ::testing::Test {
     EXPECT_TRUE(probe->WaitSettled(30s)) << method;
     return probe;
   }
-  long Start(std::vector<std::string> args = {}) {
-    auto probe = Call("start", {TALVEK_TEST_ENGINE, JSValue(args)});
+  long Start(std::vector<std::string> args = {}) { return StartAt(TALVEK_TEST_ENGINE, std::move(args)); }
+  long StartAt(const std::string& path, std::vector<std::string> args) {
+    auto probe = Call("start", {path, JSValue(args)});
     EXPECT_TRUE(probe->IsResolved()) << probe->Error().code << " " << probe->Error().message;
     return probe->IsResolved() ? probe->Value().get<long>() : -1;
   }
@@ -130,6 +161,26 @@ class EngineHostTest : public ::testing::Test {
     } while (std::chrono::steady_clock::now() < deadline);
     return nullptr;
   }
+  // Starts an engine that leaves the job's process group (and starts a
+  // grandchild there), stops it, and checks that both end, the exit event
+  // comes and the slot is free again.
+  void StopAnEngineThatLeftItsGroup(const std::string& path, const std::vector<std::string>& args) {
+    const long pid = StartAt(path, args);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(WaitForLine("ready"), "{\"evt\":\"ready\",\"pid\":" + std::to_string(pid) + "}");
+    const long grandchild = PidIn(WaitForLine("grandchild"));
+    ASSERT_GT(grandchild, 0);
+    ASSERT_NE(Group(pid), Parent(pid)) << "the engine left the group its job guard leads";
+
+    EXPECT_EQ(Call("stop")->Value(), JSValue(true));
+    EXPECT_EQ(WaitForExitEvent(), kTerminated);
+    EXPECT_FALSE(IsRunning());
+    EXPECT_EQ(Call("pid")->Value(), JSValue(nullptr));
+    EXPECT_TRUE(BecomesDead(pid));
+    EXPECT_TRUE(BecomesDead(grandchild));
+    EXPECT_GT(Start(), 0) << "the slot is free again";
+  }
+
   size_t ExitEvents() const {
     size_t count = 0;
     for (const auto& event : context_.Events()) count += event.eventName == "EngineHost.exit";
@@ -147,9 +198,6 @@ size_t OutputPacerBoundInLines(size_t bytes) {
   return (OutputPacer::kMaxInFlightBytes + OutputPacer::kBatchBytes) / (bytes + OutputPacer::kEventOverheadBytes) +
          2 * OutputPacer::kBatchLines;
 }
-
-const JSValue kRequestedZero = {{"code", 0}, {"reason", "requested"}};
-const JSValue kTerminated = {{"code", 1}, {"reason", "requested"}};
 
 TEST_F(EngineHostTest, StartTalkStopAndStartAgain) {
   const long pid = Start();
@@ -211,7 +259,9 @@ TEST_F(EngineHostTest, AnEngineIgnoringQuitLeavesAtEndOfInput) {
 }
 
 TEST_F(EngineHostTest, AGracefulStopWithoutWaitingEndsAtOnce) {
-  Start({"--ignore-quit"});
+  // Deaf to end of input too: an engine that left at end of input could be
+  // gone before the zero-length second wait looked ("eof" instead of "killed").
+  Start({"--ignore-quit", "--ignore-eof"});
   WaitForLine("ready");
   const auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(Call("stopGraceful", {-3})->Value(), JSValue("killed"));
@@ -278,6 +328,75 @@ TEST_F(EngineHostTest, WhatTheEngineStartedDiesWithIt) {
   EXPECT_EQ(Call("stop")->Value(), JSValue(true));
   EXPECT_EQ(WaitForExitEvent(), kTerminated);
   EXPECT_TRUE(BecomesDead(grandchild));
+}
+
+TEST_F(EngineHostTest, AnEngineStartedThroughExecSetsidIsStoppedAndTheSlotFreed) {
+  StopAnEngineThatLeftItsGroup("/bin/sh", {"-c", "exec setsid \"$0\" --grandchild", TALVEK_TEST_ENGINE});
+}
+
+TEST_F(EngineHostTest, AnEngineThatCallsSetsidIsStoppedAndTheSlotFreed) {
+  StopAnEngineThatLeftItsGroup(TALVEK_TEST_ENGINE, {"--setsid", "--grandchild"});
+}
+
+TEST_F(EngineHostTest, AGracefulStopKillsADeafEngineThatLeftItsGroup) {
+  const long pid = Start({"--setsid", "--ignore-quit", "--ignore-eof"});
+  WaitForLine("ready");
+  EXPECT_EQ(Call("stopGraceful", {50})->Value(), JSValue("killed"));
+  EXPECT_EQ(WaitForExitEvent(), kTerminated);
+  EXPECT_TRUE(BecomesDead(pid));
+  EXPECT_FALSE(IsRunning());
+}
+
+TEST_F(EngineHostTest, ADaemonTheEngineLeftBehindDiesWhenTheEngineExits) {
+  const long pid = Start({"--escape"});
+  const long daemon = PidIn(WaitForLine("escaped"));
+  ASSERT_GT(daemon, 0);
+  ASSERT_NE(Group(daemon), Group(pid)) << "the daemon left the engine's group";
+  EXPECT_EQ(Call("send", {R"({"cmd":"exit","code":0})"})->Value(), JSValue(true));
+  EXPECT_EQ(WaitForExitEvent(), (JSValue{{"code", 0}, {"reason", "unexpected"}}));
+  EXPECT_TRUE(BecomesDead(daemon));
+}
+
+TEST_F(EngineHostTest, LinesSentAfterAGracefulStopReachTheEngineAfterTheQuitLine) {
+  const long pid = Start();
+  WaitForLine("ready");
+  // The engine leaves on the quit line and echoes anything else it reads
+  // before it: an echo of the later line means it overtook the quit line.
+  auto stop = host_.Call("stopGraceful", {5000});
+  auto later = host_.Call("send", {"sent after the stop"});
+  ASSERT_TRUE(stop->WaitSettled(30s));
+  EXPECT_EQ(stop->Value(), JSValue("quit"));
+  EXPECT_EQ(WaitForExitEvent(), kRequestedZero);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"{\"evt\":\"ready\",\"pid\":" + std::to_string(pid) + "}",
+                                               "{\"evt\":\"quitting\"}"}));
+  EXPECT_TRUE(later->WaitSettled(5s));
+}
+
+TEST_F(EngineHostTest, SignalsDoNotCutTheWaitsOfAStopShort) {
+  // The engine leaves 300 ms after the quit line; a stop that waits 3000 ms
+  // for it must see it leave, however many signals reach the waiting thread.
+  Start({"--quit-delay", "300"});
+  WaitForLine("ready");
+  struct sigaction action {};
+  action.sa_handler = IgnoreSignal;  // no SA_RESTART: every signal interrupts the wait
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  std::atomic<bool> done{false};
+  std::string outcome;
+  std::thread stopper([&] {
+    outcome = ShutdownEngine();
+    done.store(true);
+  });
+  while (!done.load()) {
+    pthread_kill(stopper.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(1ms);
+  }
+  stopper.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(outcome, "quit");
+  EXPECT_EQ(WaitForExitEvent(), kRequestedZero) << "not ended by the stop's later phases";
+  EXPECT_EQ(Lines().back(), "{\"evt\":\"quitting\"}");
 }
 
 TEST_F(EngineHostTest, SendingToAnEngineThatStoppedReadingNeverFreezesTheCaller) {
@@ -373,6 +492,38 @@ AppRegistry.registerComponent('VirelantDesktop', () => async () => {
   shell.Signal(SIGKILL);
   EXPECT_TRUE(BecomesDead(engine));
   EXPECT_TRUE(BecomesDead(grandchild));
+}
+
+TEST(EngineHostInTheShell, AnEngineThatLeftItsGroupAndItsDaemonDieWhenTheShellIsKilled) {
+  testing::TempDir dir;
+  testing::WriteTextFile(dir.Join("bundle.js"), R"(
+const engine = globalThis.__turboModuleProxy('EngineHost');
+RCTDeviceEventEmitter.addListener('EngineHost.evt', (e) => console.log(e.line));
+AppRegistry.registerComponent('VirelantDesktop', () => async () => {
+  const path = await engine.bundledPath();
+  console.log('engine ' + await engine.start('/bin/sh', ['-c', 'exec setsid "$0" --grandchild --escape', path]));
+});
+)");
+  testing::ChildProcess shell({TALVEK_RUN, dir.Join("bundle.js")});
+  const std::string escapedKey = "\"escaped\",\"pid\":";
+  ASSERT_TRUE(shell.WaitForOutput(escapedKey, 10s)) << shell.output();
+  ASSERT_TRUE(shell.WaitForOutput("}", 1s));
+  ASSERT_TRUE(shell.WaitForOutput("engine ", 5s));
+  ASSERT_TRUE(shell.WaitForOutput("\n", 1s));
+  const std::string& out = shell.output();
+  const std::string grandchildKey = "\"grandchild\",\"pid\":";
+  const long engine = std::stol(out.substr(out.find("engine ") + 7));
+  const long grandchild = std::stol(out.substr(out.find(grandchildKey) + grandchildKey.size()));
+  const long daemon = std::stol(out.substr(out.find(escapedKey) + escapedKey.size()));
+  ASSERT_FALSE(IsDead(engine));
+  ASSERT_FALSE(IsDead(grandchild));
+  ASSERT_FALSE(IsDead(daemon));
+  ASSERT_NE(Group(engine), Parent(engine)) << "the engine left its job's group";
+
+  shell.Signal(SIGKILL);
+  EXPECT_TRUE(BecomesDead(engine));
+  EXPECT_TRUE(BecomesDead(grandchild));
+  EXPECT_TRUE(BecomesDead(daemon));
 }
 
 // A JavaScript thread that has stopped taking events: every event and hold

@@ -1,23 +1,35 @@
-// A child for the job tests, in one of three roles:
+// A child for the job tests, in one of these roles:
 //   job_probe report   prints what it inherited: "fds 0 1 2", "pgid N",
 //                      "ignored HEX", "blocked HEX", "stderr PATH", then exits
 //   job_probe family   starts a grandchild (itself, as "sleep"), prints
 //                      "grandchild N", then sleeps
+//   job_probe escape   leaves its group and session (setsid), then as family
+//   job_probe daemon   starts a grandchild the way daemons are started (fork,
+//                      setsid, start it, the middle one exits), so that it is
+//                      in a session of its own and nobody's child; prints
+//                      "grandchild N", then sleeps
 //   job_probe sleep    sleeps
-//   job_probe hold GUARD
-//                      starts "job_probe family" in a job (GUARD is the job
-//                      guard program), prints "engine N" and the family's
-//                      first line and "held", then sleeps: the stand-in for a
-//                      shell that dies
+//   job_probe linger MS
+//                      sleeps MS milliseconds, whatever signals come, then
+//                      exits 0
+//   job_probe hold GUARD [PATH ARG...]
+//                      starts PATH with ARGs (default: "job_probe family") in
+//                      a job (GUARD is the job guard program), prints
+//                      "engine N" and the job's first line and "held", then
+//                      sleeps: the stand-in for a shell that dies
 #include <dirent.h>
+#include <errno.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/job_process.h"
 
@@ -68,10 +80,37 @@ int Family(const char* self) {
   SleepForever();
 }
 
-int Hold(const char* self, const char* guard) {
+int Daemon(const char* self) {
+  fflush(stdout);
+  const pid_t middle = fork();
+  if (middle < 0) return 1;
+  if (middle == 0) {
+    setsid();
+    const char* argv[] = {self, "sleep", nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, self, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) _exit(1);
+    printf("grandchild %d\n", static_cast<int>(pid));
+    fflush(stdout);
+    _exit(0);
+  }
+  while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  SleepForever();
+}
+
+int Linger(const char* ms) {
+  const long total = atol(ms);
+  timespec left{total / 1000, (total % 1000) * 1000000};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+  return 0;
+}
+
+int Hold(const char* self, const char* guard, std::vector<std::string> command) {
   VirelantDesktop::platform::SetJobGuardPathForTesting(guard);
+  if (command.empty()) command = {self, "family"};
   VirelantDesktop::platform::JobSpawnFailure failure;
-  auto job = VirelantDesktop::platform::JobProcess::Spawn(self, {"family"}, failure);
+  auto job = VirelantDesktop::platform::JobProcess::Spawn(command[0], {command.begin() + 1, command.end()}, failure);
   if (!job) return 1;
   printf("engine %d\n", static_cast<int>(job->Pid()));
   fflush(stdout);
@@ -90,7 +129,13 @@ int main(int argc, char** argv) {
   const std::string role = argc > 1 ? argv[1] : "";
   if (role == "report") return Report();
   if (role == "family") return Family(argv[0]);
+  if (role == "escape") {
+    setsid();
+    return Family(argv[0]);
+  }
+  if (role == "daemon") return Daemon(argv[0]);
   if (role == "sleep") SleepForever();
-  if (role == "hold" && argc > 2) return Hold(argv[0], argv[2]);
+  if (role == "linger" && argc > 2) return Linger(argv[2]);
+  if (role == "hold" && argc > 2) return Hold(argv[0], argv[2], std::vector<std::string>(argv + 3, argv + argc));
   return 2;
 }

@@ -1,9 +1,11 @@
 #include "platform/job_process.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -50,6 +52,47 @@ std::string Field(const std::string& text, const std::string& key) {
   }
   return "?";
 }
+
+// Field `n` of /proc/<pid>/stat as proc(5) numbers them (4 the parent, 5
+// the process group), or -1.
+long StatField(pid_t pid, int n) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return -1;
+  const size_t close = line.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  for (int i = 3; i <= n; ++i) fields >> field;
+  return n > 3 && !field.empty() ? std::stol(field) : -1;
+}
+long Parent(pid_t pid) { return StatField(pid, 4); }
+long Group(pid_t pid) { return StatField(pid, 5); }
+
+// Reads the job's output up to its first line feed: "grandchild N".
+pid_t ReadGrandchild(const UniqueFd& output) {
+  std::string line;
+  char byte;
+  while (line.find('\n') == std::string::npos && read(output.Get(), &byte, 1) == 1) line += byte;
+  const std::string value = Field(line, "grandchild");
+  return value == "?" ? -1 : std::stoi(value);
+}
+
+// Children that leave the job's process group, each with what it started.
+struct Escape {
+  std::string name;
+  std::string path;
+  std::vector<std::string> args;
+};
+std::vector<Escape> Escapes() {
+  return {
+      {"sh -c 'exec setsid ...'", "/bin/sh", {"-c", "exec setsid \"$0\" family", TALVEK_JOB_PROBE}},
+      {"setsid() in the child", TALVEK_JOB_PROBE, {"escape"}},
+      {"a daemon: fork, setsid, fork", TALVEK_JOB_PROBE, {"daemon"}},
+  };
+}
+
+void IgnoreSignal(int) {}
 
 class JobProcessTest : public ::testing::Test {
  protected:
@@ -146,6 +189,115 @@ TEST_F(JobProcessTest, TheJobDiesWhenItsOwnerIsKilled) {
   holder.Signal(SIGKILL);
   EXPECT_TRUE(BecomesDead(child));
   EXPECT_TRUE(BecomesDead(grandchild));
+}
+
+TEST_F(JobProcessTest, TerminateEndsAChildThatLeftTheGroupAndWhatItLeftBehind) {
+  for (const Escape& escape : Escapes()) {
+    SCOPED_TRACE(escape.name);
+    JobSpawnFailure failure;
+    auto job = JobProcess::Spawn(escape.path, escape.args, failure);
+    ASSERT_TRUE(job);
+    UniqueFd output = job->TakeOutput();
+    const pid_t grandchild = ReadGrandchild(output);
+    ASSERT_GT(grandchild, 0);
+    const long jobGroup = Parent(job->Pid());  // the guard, which leads the job's group
+    ASSERT_NE(Group(grandchild), jobGroup) << "the grandchild left the job's group";
+    EXPECT_FALSE(job->WaitForExit(0));
+
+    EXPECT_TRUE(job->Terminate());
+    ASSERT_TRUE(job->WaitForExit(5000)) << "the child itself was killed";
+    const auto exit = job->PeekExit();
+    ASSERT_TRUE(exit);
+    EXPECT_TRUE(exit->killed);
+    EXPECT_TRUE(BecomesDead(grandchild));
+
+    job->CloseJob();
+    job->Reap();
+    EXPECT_TRUE(IsDead(job->Pid()));
+  }
+}
+
+TEST_F(JobProcessTest, AChildThatEndsByItselfTakesWhatItLeftBehindAlong) {
+  // The middle process of the daemon start exits at once; the child here is
+  // a shell that starts the daemon and leaves.
+  JobSpawnFailure failure;
+  auto job = JobProcess::Spawn("/bin/sh", {"-c", "\"$0\" daemon & read line", TALVEK_JOB_PROBE}, failure);
+  ASSERT_TRUE(job);
+  UniqueFd output = job->TakeOutput();
+  const pid_t grandchild = ReadGrandchild(output);
+  ASSERT_GT(grandchild, 0);
+  UniqueFd input = job->TakeInput();
+  ASSERT_EQ(write(input.Get(), "go\n", 3), 3);  // the shell reads its line and exits 0
+  ASSERT_TRUE(job->WaitForExit(5000));
+  const auto exit = job->PeekExit();
+  ASSERT_TRUE(exit);
+  EXPECT_FALSE(exit->signaled);
+  EXPECT_EQ(exit->value, 0);
+  EXPECT_TRUE(BecomesDead(grandchild)) << "nothing the child started outlives it";
+}
+
+TEST_F(JobProcessTest, ClosingTheJobEndsAChildThatLeftTheGroup) {
+  for (const Escape& escape : Escapes()) {
+    SCOPED_TRACE(escape.name);
+    JobSpawnFailure failure;
+    auto job = JobProcess::Spawn(escape.path, escape.args, failure);
+    ASSERT_TRUE(job);
+    UniqueFd output = job->TakeOutput();
+    const pid_t grandchild = ReadGrandchild(output);
+    ASSERT_GT(grandchild, 0);
+    const pid_t child = job->Pid();
+    job.reset();
+    EXPECT_TRUE(BecomesDead(child));
+    EXPECT_TRUE(BecomesDead(grandchild));
+  }
+}
+
+TEST_F(JobProcessTest, WhatLeftTheGroupDiesWhenTheOwnerIsKilled) {
+  for (const Escape& escape : Escapes()) {
+    SCOPED_TRACE(escape.name);
+    std::vector<std::string> argv = {TALVEK_JOB_PROBE, "hold", TALVEK_JOB_GUARD, escape.path};
+    argv.insert(argv.end(), escape.args.begin(), escape.args.end());
+    testing::ChildProcess holder(argv);
+    ASSERT_TRUE(holder.WaitForOutput("held\n", 5s)) << holder.output();
+    const pid_t child = std::stoi(Field(holder.output(), "engine"));
+    const pid_t grandchild = std::stoi(Field(holder.output(), "grandchild"));
+    ASSERT_FALSE(IsDead(child));
+    ASSERT_FALSE(IsDead(grandchild));
+    ASSERT_NE(Group(grandchild), Parent(child)) << "the grandchild left the job's group";
+
+    holder.Signal(SIGKILL);
+    EXPECT_TRUE(BecomesDead(child));
+    EXPECT_TRUE(BecomesDead(grandchild));
+  }
+}
+
+TEST_F(JobProcessTest, ALimitedWaitIsNotCutShortBySignals) {
+  struct sigaction action {};
+  action.sa_handler = IgnoreSignal;  // no SA_RESTART: every signal interrupts the wait
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+
+  JobSpawnFailure failure;
+  auto job = JobProcess::Spawn(TALVEK_JOB_PROBE, {"linger", "300"}, failure);
+  ASSERT_TRUE(job);
+  std::atomic<bool> done{false};
+  bool ended = false;
+  std::thread waiter([&] {
+    ended = job->WaitForExit(60000);
+    done.store(true);
+  });
+  while (!done.load()) {
+    pthread_kill(waiter.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(1ms);
+  }
+  waiter.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_TRUE(ended) << "the wait ended before the child did";
+  const auto exit = job->PeekExit();
+  ASSERT_TRUE(exit);
+  EXPECT_FALSE(exit->signaled);
+  EXPECT_EQ(exit->value, 0);
 }
 
 TEST_F(JobProcessTest, FailuresNameTheirStepAndLeaveNothingRunning) {

@@ -9,11 +9,18 @@
 //                       L >= 2) each, line feed included
 //   --grandchild        start `talvek-engine --sleeper`, which inherits stdin
 //                       and stdout; writes {"evt":"grandchild","pid":P}
+//   --escape            start a daemon the usual way (fork, setsid, fork, the
+//                       middle one exits): it leaves the engine's group and
+//                       session, writes {"evt":"escaped","pid":P} and sleeps
 //   --partial TEXT      TEXT without a line feed, then exit 0
 //   --exit CODE         exit with CODE (0-255)
 //   --signal N          die of signal N
 // Other flags:
 //   --silent            no ready line
+//   --setsid            first of all leave the group and session it was
+//                       started in (setsid(2))
+//   --quit-delay MS     on a quit line, sleep MS ms before answering and
+//                       leaving (input is not read meanwhile)
 //   --sleeper           sleep forever and nothing else (the grandchild)
 //   --ignore-quit       quit lines are echoed like any other line
 //   --ignore-eof        at the end of input sleep forever instead of exiting
@@ -41,6 +48,7 @@
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,6 +193,34 @@ void SpawnGrandchild() {
   }
 }
 
+// fork, setsid, fork: the daemon is nobody's child but its reaper's, and in
+// a group and session of its own.
+void SpawnEscapee() {
+  const pid_t middle = fork();
+  if (middle < 0) {
+    WriteLine("{\"evt\":\"escaped\",\"error\":" + std::to_string(errno) + "}");
+    return;
+  }
+  if (middle == 0) {
+    setsid();
+    const pid_t daemon = fork();
+    if (daemon == 0) {
+      WriteLine("{\"evt\":\"escaped\",\"pid\":" + std::to_string(getpid()) + "}");
+      SleepForever();
+    }
+    _exit(0);
+  }
+  while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// Sleeps the whole of `ms`, whatever signals arrive.
+void SleepMs(uint64_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+  while (nanosleep(&left, &left) < 0 && errno == EINTR) {
+  }
+}
+
 [[noreturn]] void DieOfSignal(int sig) {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
@@ -199,7 +235,8 @@ void SpawnGrandchild() {
 
 struct Options {
   bool silent = false, ignoreQuit = false, ignoreEof = false, noRead = false;
-  bool grandchild = false;
+  bool grandchild = false, escape = false, leaveSession = false;
+  uint64_t quitDelayMs = 0;
   std::vector<std::string> prints, raws;
   std::optional<uint64_t> flood, exitCode, signal;
   uint64_t lineBytes = 64;
@@ -235,6 +272,9 @@ Options ParseArgs(int argc, char** argv) {
     else if (arg == "--ignore-eof") o.ignoreEof = true;
     else if (arg == "--no-read") o.noRead = true;
     else if (arg == "--grandchild") o.grandchild = true;
+    else if (arg == "--escape") o.escape = true;
+    else if (arg == "--setsid") o.leaveSession = true;
+    else if (arg == "--quit-delay") o.quitDelayMs = number(0, INT32_MAX);
     else if (arg == "--print") o.prints.emplace_back(value());
     else if (arg == "--partial") o.partial = value();
     else if (arg == "--flood") o.flood = number(0, UINT64_MAX);
@@ -269,6 +309,7 @@ struct Engine {
 
 
   [[noreturn]] void Quit(std::string_view line) {
+    SleepMs(options.quitDelayMs);
     const auto drain = NumberAfter(line, "\"drainMs\":", INT32_MAX);
     if (!drain) {
       WriteLine(R"({"evt":"quitting"})");
@@ -372,11 +413,13 @@ int main(int argc, char** argv) {
   Engine engine;
   engine.options = ParseArgs(argc, argv);
   const Options& o = engine.options;
+  if (o.leaveSession) setsid();
   if (!o.silent) WriteLine("{\"evt\":\"ready\",\"pid\":" + std::to_string(getpid()) + "}");
   for (const std::string& text : o.prints) WriteLine(text);
   for (const std::string& bytes : o.raws) Write(bytes);
   if (o.flood) Flood(*o.flood, o.lineBytes);
   if (o.grandchild) SpawnGrandchild();
+  if (o.escape) SpawnEscapee();
   if (o.partial) {
     Write(*o.partial);
     _exit(0);

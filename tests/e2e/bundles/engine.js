@@ -69,3 +69,35 @@ test('rejections carry the code and the message', async () => {
   const s = await rejection(engine.start('/nonexistent/engine', []));
   eq([s.code, s.message], ['spawn_failed', '엔진 기동 실패 (Win32 error 2)']);
 });
+
+test('an engine that left its process group is stopped, sends its exit and frees the slot', async () => {
+  const seen = collect();
+  const path = await engine.bundledPath();
+  // exec keeps the process: the engine itself is in a session of its own,
+  // and its daemon (fork, setsid, fork) is nobody's child.
+  const pid = await engine.start('/bin/sh', ['-c', 'exec setsid "$0" --escape', path]);
+  await seen.until('the daemon', () => seen.lines.some((l) => l.includes('"escaped"')));
+  eq(seen.lines[0], '{"evt":"ready","pid":' + pid + '}');
+  eq(await engine.stop(), true);
+  await seen.until('the exit', () => seen.exits.length === 1);
+  eq(seen.exits[0], { code: 1, reason: 'requested' });
+  eq(await engine.isRunning(), false);
+  eq(typeof (await engine.start(path, [])), 'number', 'the slot is free again');
+  eq(await engine.stopGraceful(5000), 'quit');
+  await seen.until('the second exit', () => seen.exits.length === 2);
+  seen.remove();
+});
+
+test('a line sent right after stopGraceful reaches the engine after the quit line', async () => {
+  const seen = collect();
+  await engine.start(await engine.bundledPath(), []);
+  await seen.until('the ready line', () => seen.lines.length === 1);
+  // The engine leaves on the quit line and echoes whatever it reads before.
+  const stopping = engine.stopGraceful(5000);
+  const later = engine.send('sent after the stop').catch(() => false);
+  eq(await stopping, 'quit');
+  await seen.until('the exit', () => seen.exits.length === 1);
+  await later;
+  eq(seen.lines.slice(1), ['{"evt":"quitting"}']);
+  seen.remove();
+});
