@@ -5,6 +5,8 @@
 namespace VirelantDesktop::update_client {
 
 void RunStartupHooks(const Installation& installation, const StartupHooks& hooks, void* userData) {
+  os::RestoreCurrentFolder(installation.root + "/" + kCurrentFolderName,
+                           installation.root + "/" + kPreviousFolderName);
   // Marks are made only in a real installation, never beside a build tree.
   if (!installation.IsSwappable()) return;
   const std::string firstRun = installation.root + "/" + kFirstRunMarkerName;
