@@ -313,10 +313,22 @@ TEST(UpdateClientRecoveryTest, AStartFromTheParkedFolderPutsItBack) {
   const std::string root = temp.Join("root");
   LayOutInstallation(root, "1.0.0");
   CutSwap(root);
-  ChildProcess driver({root + "/current-previous/talvek", "hooks"});
-  driver.WaitForOutput("\x01", kDeadline);  // reads everything until the output ends
-  EXPECT_EQ(driver.Wait(kDeadline), 0);
-  EXPECT_EQ(driver.output(), "hooks done\n");
+  const auto start = [&] {
+    ChildProcess driver({root + "/current-previous/talvek", "hooks"});
+    driver.WaitForOutput("\x01", kDeadline);  // reads everything until the output ends
+    EXPECT_EQ(driver.Wait(kDeadline), 0);
+    EXPECT_EQ(driver.output(), "hooks done\n");
+  };
+  // While a helper holds the installation, the swap is its own to finish.
+  fs::create_directories(root + "/packages");
+  const int held = open((root + "/packages/.apply.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  start();
+  EXPECT_FALSE(fs::exists(root + "/current"));
+  close(held);
+
+  start();
   EXPECT_TRUE(fs::is_regular_file(root + "/current/talvek"));
   EXPECT_EQ(ReadTextFile(root + "/current/update.version"), VersionJson("talvek", "1.0.0"));
   EXPECT_FALSE(fs::exists(root + "/current-previous"));
