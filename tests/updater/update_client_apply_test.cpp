@@ -306,6 +306,12 @@ TEST_F(UpdateClientApplyTest, TheNextApplyRecoversASwapCutBetweenItsRenames) {
   ExpectOldInstallationUntouched();
   ASSERT_TRUE(WaitForFileText(started_, "old --again\n"));
   EXPECT_FALSE(fs::exists(root_ + "/packages/apply-failed.json")) << "the package was never judged";
+
+  // The name earlier helpers parked the old folder under.
+  fs::rename(root_ + "/current", root_ + "/current-1.0.5-0123456789abcdef.old");
+  ASSERT_EQ(Apply({std::string(64, 'a'), 10, true}), 1);
+  ExpectOldInstallationUntouched();
+  ASSERT_TRUE(WaitForFileText(started_, "old --again\nold --again\n"));
 }
 
 TEST(UpdateClientRecoveryTest, AStartFromTheParkedFolderPutsItBack) {

@@ -4,16 +4,15 @@
 #include <string>
 
 #include "updater/client/client_os.h"
+#include "updater/client/swap_recovery.h"
 
 namespace VirelantDesktop::update_client {
 namespace {
 
 // A helper at work holds the apply lock, and may be between its renames
 // right now: then the swap is its to finish.
-void RecoverCutSwap(const Installation& installation) noexcept {
-  const std::string current = installation.root + "/" + kCurrentFolderName;
-  const std::string previous = installation.root + "/" + kPreviousFolderName;
-  if (os::IsFolder(current) || !os::IsFolder(previous)) return;
+void RecoverSwapUnlessHelperRuns(const Installation& installation) noexcept {
+  if (!ParkedFolder(installation.root)) return;
   platform::UniqueFd lock;
   try {
     lock = os::TryLockFile(installation.packagesDir + "/" + kApplyLockName);
@@ -21,13 +20,13 @@ void RecoverCutSwap(const Installation& installation) noexcept {
   } catch (const std::exception&) {
     // No lock can be had without a packages folder, and no helper runs without one.
   }
-  os::RestoreCurrentFolder(current, previous);
+  RecoverCutSwap(installation.root);
 }
 
 }  // namespace
 
 void RunStartupHooks(const Installation& installation, const StartupHooks& hooks, void* userData) {
-  RecoverCutSwap(installation);
+  RecoverSwapUnlessHelperRuns(installation);
   // Marks are made only in a real installation, never beside a build tree.
   if (!installation.IsSwappable()) return;
   const std::string firstRun = installation.root + "/" + kFirstRunMarkerName;

@@ -12,9 +12,8 @@
 //   program, and would be lost when the update is applied without a restart.
 //
 // Before either, a swap of the apply helper that was cut between its two
-// renames (client_os.h, MoveInByRenames) is recovered: with no
-// <root>/current, <root>/current-previous goes back in its place, unless a
-// helper holds the apply lock (it may be between its renames right now).
+// renames is recovered (swap_recovery.h), unless a helper holds the apply
+// lock (it may be between its renames right now).
 // Nothing inside the installation runs while "current" is missing, so this
 // only helps a program started from elsewhere in the root; the helper does
 // the same before every apply.

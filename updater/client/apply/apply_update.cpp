@@ -8,6 +8,7 @@
 #include "updater/client/client_os.h"
 #include "updater/client/installation.h"
 #include "updater/client/package_names.h"
+#include "updater/client/swap_recovery.h"
 #include "updater/sha256.h"
 
 namespace VirelantDesktop::update_client {
@@ -87,7 +88,7 @@ std::string ApplyUpdate(const ApplyRequest& request, const UnpackLimits& limits)
   const platform::UniqueFd lock =
       Classified(Kind::kUnchecked, [&] { return os::TryLockFile(request.root + "/packages/" + kApplyLockName); });
   if (!lock) throw ApplyError(Kind::kBusy, "another update is being applied");
-  os::RestoreCurrentFolder(current, previous);
+  RecoverCutSwap(request.root);
   // Folders of applies that did not finish (or an old folder that could not
   // be removed); the live installation is always "current" itself. Without
   // a "current" they may be all there is, so they stay.
