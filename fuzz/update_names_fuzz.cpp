@@ -1,5 +1,6 @@
 // The apply helper's inputs: zip entry names and modes, the version file,
-// package file names and its own command line (arguments split at NUL).
+// package file names and its own command line (arguments split at NUL); and
+// the failed-apply record the client reads back.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   (void)ParseVersionFile(text);
+  if (const auto failed = ParseFailedApply(text)) {
+    if (ParseFailedApply(FailedApplyText(*failed)).value_or(FailedApply{}).sha256 != failed->sha256) __builtin_trap();
+  }
   (void)VersionOfFullPackage(text, "talvek");
   std::vector<std::string> arguments;
   size_t start = 0;

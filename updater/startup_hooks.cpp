@@ -2,7 +2,11 @@
 
 #include <atomic>
 
+#include "platform/folders.h"
+#include "updater/feed_url.h"
 #include "updater/restart_record.h"
+#include "updater/update_engine.h"
+#include "updater/velopack_backend.h"
 
 namespace TalvekUpdater {
 namespace {
@@ -21,6 +25,33 @@ void BeforeUninstall(void*, const char*) {
 }
 
 void Restarted(void*, const char* version) { RecordRestart(version); }
+
+// The running version as the library reads it; "" when it cannot.
+std::string RunningVersion(const UpdateClientLibrary& library) {
+  const auto newManager = TUC_FUNCTION(library, tuc_new_update_manager);
+  const auto freeManager = TUC_FUNCTION(library, tuc_free_update_manager);
+  const auto getVersion = TUC_FUNCTION(library, tuc_get_current_version);
+  if (!newManager || !freeManager || !getVersion) return "";
+  const tuc_update_options options{/*allow_version_downgrade=*/false, /*explicit_channel=*/nullptr,
+                                   /*maximum_deltas_before_fallback=*/-1};
+  tuc_update_manager* manager = nullptr;
+  if (!newManager(DefaultFeedUrl().c_str(), &options, /*locator=*/nullptr, &manager) || manager == nullptr) return "";
+  std::string version(getVersion(manager, nullptr, 0), '\0');
+  version.resize(getVersion(manager, version.data(), version.size()));
+  freeManager(manager);
+  return version;
+}
+
+// Only a program in an installation's "current" folder has a packages
+// folder of its own (a build tree has none).
+void CleanUpInstalledPackages(const UpdateClientLibrary& library) noexcept {
+  try {
+    const auto dir = VirelantDesktop::platform::ExecutableDir();
+    if (!dir || !dir->ends_with("/current")) return;
+    CleanUpPackagesAtStart(InstalledPackagesDir(""), RunningVersion(library));
+  } catch (...) {
+  }
+}
 
 }  // namespace
 
@@ -45,6 +76,7 @@ bool RunClientStartupHooks(const UpdateClientLibrary& library, void (*beforeUnin
   uninstall(BeforeUninstall);
   restarted(Restarted);
   run(nullptr);
+  CleanUpInstalledPackages(library);
   return true;
 }
 

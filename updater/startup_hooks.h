@@ -10,6 +10,9 @@ namespace TalvekUpdater {
 // before-update, after-update and first-run do nothing; before-uninstall
 // runs `beforeUninstall`; restarted feeds the restart record) and runs the
 // library's start-up (tuc_app_run), which may call them before it returns.
+// Then, for a program run from an installation's "current" folder, removes
+// what the running version no longer needs from the packages folder
+// (CleanUpPackagesAtStart, update_engine.h).
 // False, with nothing called, when the library lacks one of the functions.
 bool RunClientStartupHooks(const UpdateClientLibrary& library, void (*beforeUninstall)());
 

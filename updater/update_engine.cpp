@@ -1,10 +1,13 @@
 #include "updater/update_engine.h"
 
+#include <set>
+
 #include "platform/base64.h"
 #include "platform/confined_tree.h"
 #include "platform/free_space.h"
 #include "platform/read_file.h"
 #include "updater/sha256.h"
+#include "updater/update_grammar.h"
 #include "updater/update_rules.h"
 
 namespace TalvekUpdater {
@@ -54,6 +57,31 @@ void RemovePackageFiles(const std::string& dir, const std::string& version, cons
     for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
       if (IsPackageFileOfVersion(entry.name, version)) platform::RemoveEntryAt(folder, entry.name);
     }
+  } catch (...) {
+  }
+}
+
+void CleanUpPackagesAtStart(const std::string& dir, const std::string& running) {
+  if (!IsVersionName(running)) return;
+  try {
+    std::set<std::string> older;
+    {
+      const platform::UniqueFd folder = platform::OpenFolderNoFollow(dir);
+      if (!folder) return;
+      for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
+        const std::optional<std::string> version = PackageFileVersion(entry.name);
+        if (version && VirelantDesktop::updater::CompareVersions(*version, running).value_or(0) < 0) {
+          older.insert(*version);
+        }
+      }
+    }
+    for (const std::string& version : older) RemovePackageFiles(dir, version, running);
+
+    const auto gateText = ReadText(dir + "/" + kGateFile);
+    const auto gate = gateText ? ParseGateText(*gateText) : std::nullopt;
+    if (!gate) return;
+    const bool newer = VirelantDesktop::updater::CompareVersions(gate->version, running).value_or(0) > 0;
+    if (!newer || platform::EntryTypeOf(dir + "/" + gate->file) != platform::EntryType::File) RemoveCopies(dir);
   } catch (...) {
   }
 }

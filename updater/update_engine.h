@@ -114,6 +114,16 @@ class UpdaterEngine {
 // symbolic link. Errors are ignored.
 void RemovePackageFiles(const std::string& dir, const std::string& version, const std::string& protectedVersion);
 
+// What the running version no longer needs, removed at start-up: the
+// package files of every version older than `running` (each through
+// RemovePackageFiles, so the running version's own full package stays), and
+// the manifest, signature and gate copies once the gate names a version
+// that is not newer than `running` or whose package is gone. A gate that
+// does not parse is left for the engine (a download replaces it). Safe
+// beside a running instance of the same version: its download writes the
+// gate last, after the package is in place. Errors are ignored.
+void CleanUpPackagesAtStart(const std::string& dir, const std::string& running);
+
 // The free space for the caller at `dir`, or at its nearest existing parent
 // while `dir` has not been made yet.
 std::optional<uint64_t> FreeSpaceAt(const std::string& dir);

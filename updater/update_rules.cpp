@@ -42,6 +42,23 @@ bool IsPackageFileOfVersion(std::string_view name, std::string_view version) {
   return dashes < 2;
 }
 
+std::optional<std::string> PackageFileVersion(std::string_view name) {
+  std::string_view rest = name;
+  if (rest.ends_with(".partial")) rest.remove_suffix(std::string_view(".partial").size());
+  bool typed = false;
+  for (const std::string_view suffix : {std::string_view("-full.nupkg"), std::string_view("-delta.nupkg")}) {
+    if (!typed && rest.ends_with(suffix)) {
+      rest.remove_suffix(suffix.size());
+      typed = true;
+    }
+  }
+  const size_t dash = rest.find('-');
+  if (!typed || dash == std::string_view::npos) return std::nullopt;
+  const std::string version(rest.substr(dash + 1));
+  if (!VirelantDesktop::updater::IsVersionName(version) || !IsPackageFileOfVersion(name, version)) return std::nullopt;
+  return version;
+}
+
 bool IsEngineStopped(std::string_view reason) {
   constexpr std::array<std::string_view, 4> kStopped = {"quit", "eof", "killed", "not_running"};
   for (std::string_view known : kStopped) {

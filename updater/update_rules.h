@@ -32,6 +32,12 @@ bool HasRoomForPackage(uint64_t packageSize, uint64_t available);
 // not "My-App-1.2.3-full.nupkg" nor "App-1.2.30-full.nupkg").
 bool IsPackageFileOfVersion(std::string_view name, std::string_view version);
 
+// The version a package file's name carries: the text between the first "-"
+// and "-full.nupkg" or "-delta.nupkg" (either perhaps followed by
+// ".partial"), when the name is a package file of that version as
+// IsPackageFileOfVersion says; nullopt otherwise.
+std::optional<std::string> PackageFileVersion(std::string_view name);
+
 // The stop reasons after which the local engine is known to be gone.
 bool IsEngineStopped(std::string_view reason);
 

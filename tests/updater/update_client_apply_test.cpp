@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "tests/updater/client/update_client_fixture.h"
+#include "updater/client/client_os.h"
+#include "updater/client/package_names.h"
 
 namespace VirelantDesktop::update_client::testing {
 namespace {
@@ -49,15 +52,21 @@ class UpdateClientApplyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = temp_.Join("root");
+    started_ = temp_.Join("started.txt");
+    // The installed "talvek" notes each start, so a restart can be seen.
+    oldTalvek_ = "#!/bin/sh\necho \"old $*\" >> '" + started_ + "'\n";
     fs::create_directories(root_ + "/current/Bundle");
     fs::create_directories(root_ + "/packages");
-    WriteTextFile(root_ + "/current/talvek", "old talvek");
+    WriteTextFile(root_ + "/current/talvek", oldTalvek_);
+    fs::permissions(root_ + "/current/talvek", fs::perms::owner_all);
     WriteTextFile(root_ + "/current/old.txt", "old");
     WriteTextFile(root_ + "/current/update.version", VersionJson("talvek", "1.0.0"));
   }
 
   std::vector<ZipItem> GoodItems(const std::string& version = "1.1.0") const {
     return {{"talvek", "#!/bin/sh\nexit 0\n", 0100755},
+            {"talvek-update-apply", "helper", 0100755},
+            {"libtalvek-update.so", "library", 0100644},
             {"update.version", VersionJson("talvek", version)},
             {"Bundle/", "", 0040755},
             {"Bundle/index.windows", "bundle"},
@@ -65,25 +74,45 @@ class UpdateClientApplyTest : public ::testing::Test {
   }
 
   std::string PackagePath() const { return root_ + "/packages/talvek-1.1.0-full.nupkg"; }
+  std::string FailedRecord() const { return ReadTextFile(root_ + "/packages/apply-failed.json"); }
+
+  struct Options {
+    std::optional<std::string> sha256;
+    std::optional<uint64_t> size;
+    bool restart = false;  // with the restart argument "--again"
+  };
 
   // Runs the helper for the package at PackagePath(); the process it waits
   // for is a sleeper that the test ends once the helper is running.
-  int Apply(std::optional<std::string> sha256 = std::nullopt, std::optional<uint64_t> size = std::nullopt) {
+  int Apply(const Options& options) {
     const std::string package = ReadTextFile(PackagePath());
     ChildProcess shell({"sleep", "60"});
     EXPECT_TRUE(shell.started());
-    ChildProcess helper({TUC_APPLY_PATH, "--root", root_, "--app-id", "talvek", "--version", "1.1.0", "--package",
-                         PackagePath(), "--size", std::to_string(size.value_or(package.size())), "--sha256",
-                         sha256.value_or(Sha256Hex(package)), "--wait-pid", std::to_string(shell.pid())});
+    std::vector<std::string> argv = {TUC_APPLY_PATH, "--root", root_, "--app-id", "talvek", "--version", "1.1.0",
+                                     "--package", PackagePath(), "--size",
+                                     std::to_string(options.size.value_or(package.size())), "--sha256",
+                                     options.sha256.value_or(Sha256Hex(package)), "--wait-pid",
+                                     std::to_string(shell.pid())};
+    if (options.restart) argv.insert(argv.end(), {"--restart", "--", "--again"});
+    ChildProcess helper(argv);
     EXPECT_TRUE(helper.started());
     shell.Signal(SIGKILL);  // left unreaped: the helper must see a zombie as ended
     const int code = helper.Wait(kDeadline);
     shell.Wait(kDeadline);
     return code;
   }
+  static Options Restarting() {
+    Options options;
+    options.restart = true;
+    return options;
+  }
+  int Apply() { return Apply(Options{}); }
+  int Apply(std::optional<std::string> sha256, std::optional<uint64_t> size = std::nullopt) {
+    return Apply(Options{sha256, size, false});
+  }
 
   void ExpectOldInstallationUntouched() {
-    EXPECT_EQ(ReadTextFile(root_ + "/current/talvek"), "old talvek");
+    EXPECT_EQ(ReadTextFile(root_ + "/current/talvek"), oldTalvek_);
     EXPECT_EQ(ReadTextFile(root_ + "/current/old.txt"), "old");
     EXPECT_FALSE(fs::exists(root_ + "/current/update.applied"));
     EXPECT_TRUE(Leftovers(root_).empty());
@@ -91,6 +120,8 @@ class UpdateClientApplyTest : public ::testing::Test {
 
   TempDir temp_;
   std::string root_;
+  std::string started_;
+  std::string oldTalvek_;
 };
 
 TEST_F(UpdateClientApplyTest, SwapsAGoodPackageIn) {
@@ -117,7 +148,7 @@ TEST_F(UpdateClientApplyTest, OneApplyAtATimeAndLeftoversOfEarlierAppliesGo) {
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   EXPECT_EQ(Apply(), 1) << "another helper is at work";
-  EXPECT_EQ(ReadTextFile(root_ + "/current/talvek"), "old talvek");
+  EXPECT_EQ(ReadTextFile(root_ + "/current/talvek"), oldTalvek_);
   EXPECT_EQ(Leftovers(root_), std::vector<std::string>{"current-0.9.0-0123456789abcdef"}) << "nothing touched";
   EXPECT_NE(ReadTextFile(root_ + "/packages/apply.log").find("another update is being applied"), std::string::npos);
   close(held);
@@ -178,14 +209,179 @@ TEST_F(UpdateClientApplyTest, UnknownArgumentsAreAUsageError) {
   ExpectOldInstallationUntouched();
 }
 
-// Reads `path` until it contains `text`; false at the deadline.
-bool WaitForFileText(const std::string& path, const std::string& text) {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (ReadTextFile(path).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+// The shell has quit when the helper fails: the installed version is started
+// again, the package goes, and the record names it for the check.
+TEST_F(UpdateClientApplyTest, AFailedApplyRestartsTheInstalledVersionAndRecordsThePackage) {
+  std::vector<ZipItem> items = GoodItems();
+  items.erase(items.begin());  // no "talvek"
+  MakeZip(PackagePath(), items);
+  const std::string sha256 = Sha256Hex(ReadTextFile(PackagePath()));
+  ASSERT_EQ(Apply(Restarting()), 1);
+  ExpectOldInstallationUntouched();
+  ASSERT_TRUE(WaitForFileText(started_, "old --again\n")) << ReadTextFile(root_ + "/packages/apply.log");
+  EXPECT_FALSE(fs::exists(PackagePath()));
+  const std::optional<FailedApply> failed = ParseFailedApply(FailedRecord());
+  ASSERT_TRUE(failed) << FailedRecord();
+  EXPECT_EQ(failed->version, "1.1.0");
+  EXPECT_EQ(failed->sha256, sha256);
+  EXPECT_NE(failed->reason.find("package refused: no talvek"), std::string::npos) << failed->reason;
+  EXPECT_NE(ReadTextFile(root_ + "/packages/apply.log").find("restarted the installed version"), std::string::npos);
+
+  // A later apply that works forgets the failure.
+  MakeZip(PackagePath(), GoodItems());
+  ASSERT_EQ(Apply(), 0) << ReadTextFile(root_ + "/packages/apply.log");
+  EXPECT_FALSE(fs::exists(root_ + "/packages/apply-failed.json"));
+}
+
+TEST_F(UpdateClientApplyTest, AnUnpackThatFailsHalfWayLeavesNothingBehind) {
+  // The last entry's bytes are changed after its checksum was taken: every
+  // entry before it is written before the unpack fails.
+  std::vector<ZipItem> items = GoodItems();
+  const std::string last(64 * 1024, 'Q');
+  items.push_back({"zz/last.bin", last, 0100644, /*stored=*/true});
+  MakeZip(PackagePath(), items);
+  std::string bytes = ReadTextFile(PackagePath());
+  const size_t at = bytes.find(last);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + last.size() / 2] = 'R';
+  WriteTextFile(PackagePath(), bytes);
+
+  ASSERT_EQ(Apply(Restarting()), 1);
+  ExpectOldInstallationUntouched();
+  ASSERT_TRUE(WaitForFileText(started_, "old --again\n"));
+  EXPECT_NE(ReadTextFile(root_ + "/packages/apply.log").find("zz/last.bin"), std::string::npos);
+  EXPECT_EQ(ParseFailedApply(FailedRecord()).value_or(FailedApply{}).sha256, Sha256Hex(bytes));
+}
+
+TEST_F(UpdateClientApplyTest, APackageThatCouldNotStartIsRefused) {
+  const auto refuse = [&](const char* what, const std::string& reason, auto change) {
+    SCOPED_TRACE(what);
+    std::vector<ZipItem> items = GoodItems();
+    change(items);
+    MakeZip(PackagePath(), items);
+    EXPECT_EQ(Apply(), 1);
+    ExpectOldInstallationUntouched();
+    EXPECT_NE(FailedRecord().find(reason), std::string::npos) << FailedRecord();
+  };
+  // Made elsewhere than on Unix: no file types, no modes.
+  refuse("no mode bits", "talvek is not executable", [](std::vector<ZipItem>& items) {
+    for (ZipItem& item : items) item.mode = std::nullopt;
+  });
+  refuse("executable without the execute bit", "talvek is not executable",
+         [](std::vector<ZipItem>& items) { items[0].mode = 0100644; });
+  refuse("helper without the execute bit", "talvek-update-apply is not executable",
+         [](std::vector<ZipItem>& items) { items[1].mode = 0100600; });
+  refuse("no helper", "no talvek-update-apply",
+         [](std::vector<ZipItem>& items) { items.erase(items.begin() + 1); });
+  refuse("no update library", "no libtalvek-update.so",
+         [](std::vector<ZipItem>& items) { items.erase(items.begin() + 2); });
+  refuse("the executable is a folder", "no talvek", [](std::vector<ZipItem>& items) {
+    items[0] = {"talvek/", "", 0040755};
+  });
+}
+
+TEST_F(UpdateClientApplyTest, ANewVersionThatDoesNotStartIsSwappedOutAgain) {
+  std::vector<ZipItem> items = GoodItems();
+  items[0].content = "#!/nonexistent/interpreter\n";
+  MakeZip(PackagePath(), items);
+  ASSERT_EQ(Apply(Restarting()), 1);
+  ExpectOldInstallationUntouched();
+  EXPECT_EQ(ReadTextFile(root_ + "/current/update.version"), VersionJson("talvek", "1.0.0"));
+  ASSERT_TRUE(WaitForFileText(started_, "old --again\n"));
+  EXPECT_NE(FailedRecord().find("the new version did not start"), std::string::npos) << FailedRecord();
+}
+
+// The state a swap by two renames leaves when it is killed between them.
+void CutSwap(const std::string& root) {
+  fs::rename(root + "/current", root + "/current-previous");
+  fs::create_directories(root + "/current-1.1.0-0123456789abcdef");
+  WriteTextFile(root + "/current-1.1.0-0123456789abcdef/talvek", "new");
+}
+
+TEST_F(UpdateClientApplyTest, TheNextApplyRecoversASwapCutBetweenItsRenames) {
+  CutSwap(root_);
+  // The package is gone as well: the helper can only put the old version
+  // back and start it.
+  ASSERT_EQ(Apply({std::string(64, 'a'), 10, true}), 1);
+  ExpectOldInstallationUntouched();
+  ASSERT_TRUE(WaitForFileText(started_, "old --again\n"));
+  EXPECT_FALSE(fs::exists(root_ + "/packages/apply-failed.json")) << "the package was never judged";
+
+  // The name earlier helpers parked the old folder under.
+  fs::rename(root_ + "/current", root_ + "/current-1.0.5-0123456789abcdef.old");
+  ASSERT_EQ(Apply({std::string(64, 'a'), 10, true}), 1);
+  ExpectOldInstallationUntouched();
+  ASSERT_TRUE(WaitForFileText(started_, "old --again\nold --again\n"));
+}
+
+TEST(UpdateClientRecoveryTest, AStartFromTheParkedFolderPutsItBack) {
+  TempDir temp;
+  const std::string root = temp.Join("root");
+  LayOutInstallation(root, "1.0.0");
+  CutSwap(root);
+  const auto start = [&] {
+    ChildProcess driver({root + "/current-previous/talvek", "hooks"});
+    driver.WaitForOutput("\x01", kDeadline);  // reads everything until the output ends
+    EXPECT_EQ(driver.Wait(kDeadline), 0);
+    EXPECT_EQ(driver.output(), "hooks done\n");
+  };
+  // While a helper holds the installation, the swap is its own to finish.
+  fs::create_directories(root + "/packages");
+  const int held = open((root + "/packages/.apply.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  start();
+  EXPECT_FALSE(fs::exists(root + "/current"));
+  close(held);
+
+  start();
+  EXPECT_TRUE(fs::is_regular_file(root + "/current/talvek"));
+  EXPECT_EQ(ReadTextFile(root + "/current/update.version"), VersionJson("talvek", "1.0.0"));
+  EXPECT_FALSE(fs::exists(root + "/current-previous"));
+}
+
+TEST(UpdateClientRecoveryTest, SwapByRenamesAndItsRecovery) {
+  TempDir temp;
+  const std::string current = temp.Join("current"), incoming = temp.Join("current-1.1.0-x"),
+                    aside = temp.Join("current-previous");
+  fs::create_directories(current);
+  fs::create_directories(incoming);
+  WriteTextFile(current + "/v", "old");
+  WriteTextFile(incoming + "/v", "new");
+
+  // A failed second rename puts the old folder back.
+  EXPECT_THROW(os::MoveInByRenames(temp.Join("missing"), current, aside), os::OsError);
+  EXPECT_EQ(ReadTextFile(current + "/v"), "old");
+  EXPECT_FALSE(fs::exists(aside));
+
+  EXPECT_EQ(os::MoveInByRenames(incoming, current, aside), aside);
+  EXPECT_EQ(ReadTextFile(current + "/v"), "new");
+  EXPECT_EQ(ReadTextFile(aside + "/v"), "old");
+  EXPECT_FALSE(os::RestoreCurrentFolder(current, aside)) << "current is there: nothing to recover";
+  EXPECT_EQ(ReadTextFile(current + "/v"), "new");
+
+  fs::remove_all(current);
+  fs::create_directory_symlink(temp.Join("elsewhere"), temp.Join("link"));
+  EXPECT_FALSE(os::RestoreCurrentFolder(current, temp.Join("link"))) << "a link is never moved in";
+  EXPECT_TRUE(os::RestoreCurrentFolder(current, aside));
+  EXPECT_EQ(ReadTextFile(current + "/v"), "old");
+  EXPECT_FALSE(fs::exists(aside));
+}
+
+std::atomic<int> g_terminations{0};
+
+TEST(UpdateClientRecoveryTest, SignalsWaitWhileHeld) {
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = [](int) { ++g_terminations; };
+  ASSERT_EQ(sigaction(SIGTERM, &action, &previous), 0);
+  {
+    const os::SignalsHeld held;
+    ASSERT_EQ(raise(SIGTERM), 0);
+    EXPECT_EQ(g_terminations.load(), 0);
   }
-  return false;
+  EXPECT_EQ(g_terminations.load(), 1);
+  sigaction(SIGTERM, &previous, nullptr);
 }
 
 TEST(UpdateClientRoundTripTest, PackedDownloadedAppliedAndRestarted) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -180,6 +181,30 @@ TEST_F(UpdateClientLibraryTest, LyingFeedsAreRefusedAndLeaveNoFiles) {
     EXPECT_FALSE(Exists("packages/talvek-1.1.1-full.nupkg.partial"));
   }
   EXPECT_NE(Run({"pending", server_.FeedUrl()}).find("pending none: "), std::string::npos);
+}
+
+TEST_F(UpdateClientLibraryTest, APackageWhoseApplyFailedIsNotOfferedAgain) {
+  fs::create_directories(root_ + "/packages");
+  std::string upper = good_.sha256;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  Asset shouting = good_;
+  shouting.sha256 = upper;  // the feed's case does not matter
+  server_.Put("releases.json", Feed({shouting}));
+  const std::string record = root_ + "/packages/apply-failed.json";
+  VirelantDesktop::testing::WriteTextFile(
+      record, "{\"version\":\"1.1.0\",\"sha256\":\"" + good_.sha256 + "\",\"reason\":\"no talvek\"}\n");
+  EXPECT_NE(Run({"check", server_.FeedUrl()}).find("check 1\n"), std::string::npos);
+  VirelantDesktop::testing::WriteTextFile(root_ + "/packages/" + good_.fileName, package_);
+  EXPECT_NE(Run({"pending", server_.FeedUrl()}).find("pending none: "), std::string::npos);
+
+  // The same version published again with other bytes is a new package.
+  VirelantDesktop::testing::WriteTextFile(
+      record, "{\"version\":\"1.1.0\",\"sha256\":\"" + std::string(64, 'a') + "\",\"reason\":\"\"}\n");
+  EXPECT_NE(Run({"check", server_.FeedUrl()}).find("check 0\n"), std::string::npos);
+  EXPECT_NE(Run({"pending", server_.FeedUrl()}).find("pending talvek 1.1.0"), std::string::npos);
+  // So is a record that cannot be read.
+  VirelantDesktop::testing::WriteTextFile(record, "{\"version\":\"1.1.0\"}");
+  EXPECT_NE(Run({"check", server_.FeedUrl()}).find("check 0\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // Self-update end to end on real programs: an installation of talvek 0.2.1
 // checks a feed that offers 0.2.2 (signed with the build's development key),
 // downloads and applies it; the apply helper swaps the installation and
-// starts the new version, whose restartDetected reports the update.
+// starts the new version, whose restartDetected reports the update, and
+// whose start clears what it no longer needs from the packages folder. A
+// release that cannot start is swapped out again: the old version starts
+// and is not offered that package again.
 //
 // The feed URL is the compiled-in one, so the test runs in private mount and
 // network namespaces (root only): loopback up, /etc/hosts naming 127.0.0.1
@@ -20,6 +23,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -72,6 +76,33 @@ AppRegistry.registerComponent('VirelantDesktop', () => async () => {
   await kv.set('e2e.restart', JSON.stringify(await updater.restartDetected()));
 });
 )";
+
+// Updates when the check finds something; otherwise records its start.
+const char* const kBundleRetry021 = R"(
+'use strict';
+const updater = globalThis.__turboModuleProxy('Updater');
+const kv = globalThis.__turboModuleProxy('KV');
+AppRegistry.registerComponent('VirelantDesktop', () => async () => {
+  try {
+    const check = await updater.check();
+    if (check === null) {
+      await kv.set('e2e.nothing', JSON.stringify(await updater.restartDetected()));
+      return;
+    }
+    await updater.download();
+    await updater.apply();
+  } catch (e) {
+    console.log('e2e rejected ' + e.code);
+  }
+});
+)";
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 bool BringLoopbackUp() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -167,6 +198,17 @@ class UpdateEndToEnd : public ::testing::Test {
     serving_ = std::thread([this] { server_->listen_after_bind(); });
   }
 
+  // Waits for the KV value `key` that a restarted version writes.
+  std::optional<nlohmann::json> AwaitKvValue(const std::string& key) {
+    std::optional<nlohmann::json> value;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (!value && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(100ms);
+      value = KvValue(key);
+    }
+    return value;
+  }
+
   std::optional<nlohmann::json> KvValue(const std::string& key) {
     const auto root = std::getenv("XDG_DATA_HOME");
     const std::string text = ReadTextFile(std::string(root != nullptr ? root : "") + "/TALVEK/desktop/kv.json");
@@ -186,6 +228,9 @@ TEST_F(UpdateEndToEnd, CheckDownloadApplyAndTheNewVersionReportsTheRestart) {
   const std::string root = dir_.Join("install");
   const std::string current = Install(root, "0.2.1", kBundle021, /*withLibrary=*/true);
   Publish(Install(dir_.Join("next"), "0.2.2", kBundle022, /*withLibrary=*/true));
+  // What an earlier update left: the package 0.2.1 was installed from.
+  fs::create_directories(root + "/packages");
+  WriteTextFile(root + "/packages/talvek-0.2.1-full.nupkg", "applied long ago");
 
   ChildProcess shell({current + "/talvek"});
   ASSERT_TRUE(shell.started());
@@ -197,15 +242,14 @@ TEST_F(UpdateEndToEnd, CheckDownloadApplyAndTheNewVersionReportsTheRestart) {
   EXPECT_EQ(shell.output().find("e2e rejected"), std::string::npos) << shell.output();
 
   // The helper swaps 0.2.2 in and starts it; it records what it was told.
-  std::optional<nlohmann::json> restart;
-  const auto deadline = std::chrono::steady_clock::now() + 120s;
-  while (!restart && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(100ms);
-    restart = KvValue("e2e.restart");
-  }
+  const std::optional<nlohmann::json> restart = AwaitKvValue("e2e.restart");
   ASSERT_TRUE(restart) << ReadTextFile(root + "/packages/apply.log");
   EXPECT_EQ(*restart, nlohmann::json({{"restarted", true}, {"version", "0.2.2"}}));
   EXPECT_NE(ReadTextFile(root + "/current/update.version").find("0.2.2"), std::string::npos);
+  // 0.2.2 keeps its own package; the older one and the gate and manifest
+  // copies of the applied update are gone.
+  EXPECT_EQ(NamesIn(root + "/packages"),
+            (std::vector<std::string>{".apply.lock", "apply.log", "talvek-0.2.2-full.nupkg"}));
 
   const std::vector<pid_t> restarted = ProcessesUnder(root);
   ASSERT_EQ(restarted.size(), 1u);
@@ -213,6 +257,30 @@ TEST_F(UpdateEndToEnd, CheckDownloadApplyAndTheNewVersionReportsTheRestart) {
   int status = 0;
   EXPECT_EQ(waitpid(restarted[0], &status, 0), restarted[0]);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(UpdateEndToEnd, AReleaseThatCannotStartIsUndoneAndNotOfferedAgain) {
+  const std::string root = dir_.Join("install");
+  const std::string current = Install(root, "0.2.1", kBundleRetry021, /*withLibrary=*/true);
+  const std::string next = Install(dir_.Join("next"), "0.2.2", kBundle022, /*withLibrary=*/true);
+  WriteTextFile(next + "/talvek", "#!/nonexistent/interpreter\n");
+  Publish(next);
+
+  ChildProcess shell({current + "/talvek"});
+  ASSERT_TRUE(shell.started());
+  EXPECT_EQ(shell.Wait(120s), 0) << "the shell quits after apply";
+  EXPECT_EQ(shell.output().find("e2e rejected"), std::string::npos) << shell.output();
+
+  // The helper swaps 0.2.2 in, cannot start it, swaps 0.2.1 back and starts
+  // that, whose check now finds nothing.
+  const std::optional<nlohmann::json> second = AwaitKvValue("e2e.nothing");
+  ASSERT_TRUE(second) << ReadTextFile(root + "/packages/apply.log");
+  EXPECT_EQ(*second, nlohmann::json({{"restarted", false}, {"version", "0.2.1"}}));
+  EXPECT_NE(ReadTextFile(root + "/current/update.version").find("0.2.1"), std::string::npos);
+  EXPECT_NE(ReadTextFile(root + "/packages/apply.log").find("the new version did not start"), std::string::npos);
+  EXPECT_NE(ReadTextFile(root + "/packages/apply-failed.json").find("\"version\":\"0.2.2\""), std::string::npos);
+  EXPECT_EQ(NamesIn(root + "/packages"), (std::vector<std::string>{".apply.lock", "apply-failed.json", "apply.log"}));
+  for (const std::string& name : NamesIn(root)) EXPECT_EQ(name.rfind("current-", 0), std::string::npos) << name;
 }
 
 TEST_F(UpdateEndToEnd, WithoutTheClientLibraryTheShellRunsAndCheckRejects) {

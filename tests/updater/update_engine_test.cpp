@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 using VirelantDesktop::testing::ReadTextFile;
 using VirelantDesktop::testing::TempDir;
 using VirelantDesktop::testing::WriteTextFile;
+using VirelantDesktop::updater::BuildGateText;
 using VirelantDesktop::updater::ParseTimestampMs;
 using VirelantDesktop::updater::testing::FakeBackend;
 using VirelantDesktop::updater::testing::ManifestFields;
@@ -351,6 +352,64 @@ TEST(UpdateRules, CleanUpNeverFollowsALinkOrTouchesTheProtectedVersion) {
   RemovePackageFiles(dir.Join("real"), "1.2.3", "0.1.0");
   EXPECT_FALSE(fs::exists(dir.Join("real/App-1.2.3-full.nupkg")));
   EXPECT_TRUE(FreeSpaceAt(dir.Join("not/made/yet")).has_value());
+}
+
+TEST(UpdateRules, PackageFileVersionReadsOnlyPackageNames) {
+  EXPECT_EQ(PackageFileVersion("talvek-1.2.3-full.nupkg"), "1.2.3");
+  EXPECT_EQ(PackageFileVersion("talvek-1.2.3-beta.1-delta.nupkg"), "1.2.3-beta.1");
+  EXPECT_EQ(PackageFileVersion("talvek-1.2.3-full.nupkg.partial"), "1.2.3");
+  for (const char* name : {"talvek-gate.txt", "talvek-manifest.json", "apply.log", "talvek-full.nupkg",
+                           "talvek-1.2.3.nupkg", "talvek-../x-full.nupkg"}) {
+    EXPECT_EQ(PackageFileVersion(name), std::nullopt) << name;
+  }
+}
+
+// After an update to 0.2.2: what 0.2.2 no longer needs goes, its own full
+// package and anything newer stay.
+TEST(UpdateRules, StartUpCleanUpKeepsWhatTheRunningVersionStillNeeds) {
+  TempDir dir;
+  const auto put = [&](const std::string& name) { WriteTextFile(dir.Join(name), "x"); };
+  const auto gate = [&](const std::string& version) {
+    WriteTextFile(dir.Join(kGateFile), BuildGateText({version, "talvek-" + version + "-full.nupkg", std::string(64, 'a')}));
+    put(kManifestCopyFile);
+    put(kSignatureCopyFile);
+  };
+  const auto copiesKept = [&] {
+    return fs::exists(dir.Join(kGateFile)) && fs::exists(dir.Join(kManifestCopyFile)) &&
+           fs::exists(dir.Join(kSignatureCopyFile));
+  };
+  const auto noCopies = [&] {
+    return !fs::exists(dir.Join(kGateFile)) && !fs::exists(dir.Join(kManifestCopyFile)) &&
+           !fs::exists(dir.Join(kSignatureCopyFile));
+  };
+  for (const char* name : {"talvek-0.2.0-full.nupkg", "talvek-0.2.1-full.nupkg", "talvek-0.2.1-full.nupkg.partial",
+                           "talvek-0.2.2-full.nupkg", "talvek-0.3.0-full.nupkg", "talvek-0.3.1-full.nupkg.partial",
+                           "apply.log", "notes-0.1.0.txt", "My-App-0.1.0-full.nupkg"}) {
+    put(name);
+  }
+  gate("0.2.2");  // the update just applied
+  CleanUpPackagesAtStart(dir.path(), "0.2.2");
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  // ("My-App-0.1.0-full.nupkg" is version "App-0.1.0" of "My": not older.)
+  EXPECT_EQ(left, (std::vector<std::string>{"My-App-0.1.0-full.nupkg", "apply.log", "notes-0.1.0.txt",
+                                            "talvek-0.2.2-full.nupkg",
+                                            "talvek-0.3.0-full.nupkg", "talvek-0.3.1-full.nupkg.partial"}));
+
+  gate("0.3.0");  // downloaded, waiting for its apply
+  CleanUpPackagesAtStart(dir.path(), "0.2.2");
+  EXPECT_TRUE(copiesKept());
+  fs::remove(dir.Join("talvek-0.3.0-full.nupkg"));  // its apply failed
+  CleanUpPackagesAtStart(dir.path(), "0.2.2");
+  EXPECT_TRUE(noCopies());
+
+  WriteTextFile(dir.Join(kGateFile), "not a gate");  // left for the engine
+  CleanUpPackagesAtStart(dir.path(), "0.2.2");
+  EXPECT_TRUE(fs::exists(dir.Join(kGateFile)));
+  CleanUpPackagesAtStart(dir.path(), "");  // an unknown running version removes nothing
+  EXPECT_TRUE(fs::exists(dir.Join("talvek-0.2.2-full.nupkg")));
+  CleanUpPackagesAtStart(dir.Join("missing"), "0.2.2");
 }
 
 }  // namespace

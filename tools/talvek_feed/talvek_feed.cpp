@@ -18,8 +18,16 @@
 //                              the one beside this program; key id
 //                              "tv-desktop-2026-11" unless given)
 //   pause.json                 with --pause: a copy of FILE
-// Symbolic links and special files in DIR are refused (the apply helper
-// would refuse them too). Exit codes: 0 done, 1 failed, 2 bad usage.
+// manifest.json, manifest.sig and pause.json describe one release, so each
+// run replaces or removes all three: a run without --key leaves no
+// signature of an older manifest behind (it would fail every check), and one
+// without --pause lifts an earlier pause. The old signature goes before the
+// new manifest is written, so a failed run never pairs a signature with a
+// manifest it does not sign. Packages and releases.json keep every release.
+// DIR must hold what an installation cannot start or update without (the
+// executable, the apply helper, both executable, and the update library),
+// and no symbolic links or special files: the apply helper would refuse
+// such a package. Exit codes: 0 done, 1 failed, 2 bad usage.
 #include <openssl/evp.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -110,6 +118,13 @@ struct PackEntry {
 
 std::vector<PackEntry> CollectEntries(const fs::path& input) {
   if (!fs::is_directory(fs::symlink_status(input))) throw std::runtime_error("not a folder: " + input.string());
+  for (const uc::RequiredFile& required : uc::kRequiredFiles) {
+    const fs::file_status status = fs::symlink_status(input / required.name);
+    if (!fs::is_regular_file(status)) throw std::runtime_error("the input folder has no " + std::string(required.name));
+    if (required.program && (status.permissions() & fs::perms::owner_exec) == fs::perms::none) {
+      throw std::runtime_error(std::string(required.name) + " in the input folder is not executable");
+    }
+  }
   std::vector<PackEntry> entries;
   for (const fs::directory_entry& item : fs::recursive_directory_iterator(input)) {
     const std::string relative = fs::relative(item.path(), input).generic_string();
@@ -222,6 +237,13 @@ void WriteFile(const std::string& path, const std::string& text) {
   if (!result.ok()) throw std::runtime_error("cannot write " + path);
 }
 
+// Removes a file this tool writes; one that is not there is fine.
+void RemoveOwnedFile(const std::string& path) {
+  std::error_code error;
+  fs::remove(path, error);
+  if (error) throw std::runtime_error("cannot remove " + path + ": " + error.message());
+}
+
 std::string UpdatedReleases(const std::string& path, const json& asset) {
   json feed = {{"Assets", json::array()}};
   const platform::ReadFileResult existing = platform::ReadWholeFile(path);
@@ -285,12 +307,21 @@ int Run(int argc, char** argv) {
     throw UsageError("--expires-days must be 1 to 3650");
   }
 
+  // Everything the run reads is read before anything is written.
+  std::optional<std::string> pause;
+  if (options.count("--pause") != 0) {
+    platform::ReadFileResult file = platform::ReadWholeFile(options.at("--pause"));
+    if (file.status != platform::ReadStatus::Ok) throw std::runtime_error("cannot read " + options.at("--pause"));
+    pause = std::move(file.data);
+  }
+  const std::vector<PackEntry> entries = CollectEntries(options.at("--input"));
+
   const fs::path out = options.at("--out");
   fs::create_directories(out);
   const std::string fileName = uc::FullPackageFileName(id, version);
   const std::string packagePath = (out / fileName).string();
   const std::string partial = packagePath + ".partial";
-  WritePackage(CollectEntries(options.at("--input")), uc::VersionFileText({id, version}), partial);
+  WritePackage(entries, uc::VersionFileText({id, version}), partial);
   fs::rename(partial, packagePath);
   const Digests digests = DigestFile(packagePath);
 
@@ -306,6 +337,9 @@ int Run(int argc, char** argv) {
                          {"expiresAt", FormatTimestamp(issuedAt + days * kDayMs)},
                          {"full", {{"file", fileName}, {"sha256", digests.sha256}}}};
   const std::string manifestPath = (out / "manifest.json").string();
+  const std::string signaturePath = (out / "manifest.sig").string();
+  const std::string pausePath = (out / "pause.json").string();
+  RemoveOwnedFile(signaturePath);
   WriteFile(manifestPath, manifest.dump() + "\n");
 
   if (options.count("--key") != 0) {
@@ -313,12 +347,12 @@ int Run(int argc, char** argv) {
     if (key.find(':') == std::string::npos) key += std::string(":") + kDefaultKeyId;
     const std::optional<std::string> ownDir = platform::ExecutableDir();
     const std::string tool = option("--sign-tool", ownDir ? *ownDir + "/talvek-sign" : "talvek-sign");
-    RunSignTool(tool, manifestPath, (out / "manifest.sig").string(), key);
+    RunSignTool(tool, manifestPath, signaturePath, key);
   }
-  if (options.count("--pause") != 0) {
-    const platform::ReadFileResult pause = platform::ReadWholeFile(options.at("--pause"));
-    if (pause.status != platform::ReadStatus::Ok) throw std::runtime_error("cannot read " + options.at("--pause"));
-    WriteFile((out / "pause.json").string(), pause.data);
+  if (pause) {
+    WriteFile(pausePath, *pause);
+  } else {
+    RemoveOwnedFile(pausePath);
   }
   std::printf("package %s\nsize %llu\nsha256 %s\n", packagePath.c_str(),
               static_cast<unsigned long long>(digests.size), digests.sha256.c_str());

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -94,13 +95,31 @@ class TreeWriter {
   std::vector<std::string> made_;  // relative folder names, in creation order
 };
 
-// Puts the folder `fresh` in the place of `current`: exchanged atomically
-// (renameat2 RENAME_EXCHANGE) when `current` exists, so `fresh` then names
-// the old folder; moved there when it does not. Where the file system cannot
-// exchange, `current` is first moved to `fresh` + ".old". The parent folder
-// is flushed (best effort: nothing is thrown once the swap is done).
-// Returns the path now holding the old folder, or "" when there was none.
-std::string SwapInFolder(const std::string& fresh, const std::string& current);
+// Puts the folder `incoming` in the place of `current` and returns the path
+// now holding the folder that was `current` ("" when there was none, in
+// which case `incoming` is just moved there). Exchanged atomically
+// (renameat2 RENAME_EXCHANGE) where the file system can, so `incoming` then
+// names the old folder; elsewhere MoveInByRenames with `aside`. Every
+// signal that can be held is held meanwhile, so an ordinary termination
+// (SIGTERM at logout, SIGHUP, Ctrl-C) cannot fall between the renames. The
+// parent folder is flushed (best effort: nothing is thrown once the swap is
+// done).
+std::string SwapInFolder(const std::string& incoming, const std::string& current, const std::string& aside);
+// The swap without an exchange: `current` is renamed to `aside` (which must
+// not exist), then `incoming` to `current`; when the second rename fails the
+// first is undone. Between the two `current` is missing and `aside` holds
+// the folder that was live, which is what RestoreCurrentFolder relies on.
+// Returns `aside`.
+std::string MoveInByRenames(const std::string& incoming, const std::string& current, const std::string& aside);
+// Recovers from a swap cut between its renames: when nothing is at
+// `current` and `aside` is a real folder, `aside` is renamed to `current`.
+// True when it was; false when there was nothing to do or it failed.
+bool RestoreCurrentFolder(const std::string& current, const std::string& aside) noexcept;
+// A real folder (not a link) is at `path`.
+bool IsFolder(const std::string& path) noexcept;
+// The permission bits of the regular file at `path` (not followed); nullopt
+// for anything else or nothing.
+std::optional<unsigned> RegularFileMode(const std::string& path) noexcept;
 // Removes a folder tree without following links; best effort.
 void RemoveTree(const std::string& path) noexcept;
 // Names of the real folders (not links) directly in `folder`; empty when it
@@ -109,6 +128,20 @@ std::vector<std::string> FoldersIn(const std::string& folder);
 // An exclusive lock on the file `path` (made when missing), held while the
 // descriptor lives; an invalid descriptor when another process holds it.
 platform::UniqueFd TryLockFile(const std::string& path);
+
+// Holds every signal that can be held (all but SIGKILL and SIGSTOP) for the
+// calling thread while it lives; those that arrive meanwhile are delivered
+// when it ends.
+class SignalsHeld {
+ public:
+  SignalsHeld() noexcept;
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  unsigned char saved_[128];  // the caller's sigset_t (no system header here)
+};
 
 // --- Processes -------------------------------------------------------------
 

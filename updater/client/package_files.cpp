@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/read_file.h"
 #include "updater/client/client_os.h"
 #include "updater/client/https_transfer.h"
 #include "updater/client/package_names.h"
@@ -166,7 +167,20 @@ std::optional<FeedAsset> FindPendingPackage(const Installation& installation) {
   asset.sha256 = digests.sha256;
   asset.notesMarkdown = "";
   asset.notesHtml = "";
+  if (IsFailedPackage(installation, asset)) return std::nullopt;
   return asset;
+}
+
+std::optional<FailedApply> ReadFailedApply(const Installation& installation) {
+  const platform::ReadFileResult file = platform::ReadWholeFile(installation.packagesDir + "/" + kFailedApplyName);
+  if (file.status != platform::ReadStatus::Ok) return std::nullopt;
+  return ParseFailedApply(file.data);
+}
+
+bool IsFailedPackage(const Installation& installation, const FeedAsset& asset) {
+  if (!asset.version || !asset.sha256) return false;
+  const std::optional<FailedApply> failed = ReadFailedApply(installation);
+  return failed && failed->version == *asset.version && LowerHexDigest(*asset.sha256, 64) == failed->sha256;
 }
 
 }  // namespace VirelantDesktop::update_client

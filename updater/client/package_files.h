@@ -8,6 +8,7 @@
 #include <string>
 
 #include "updater/client/installation.h"
+#include "updater/client/package_names.h"
 #include "updater/client/release_feed.h"
 
 namespace VirelantDesktop::update_client {
@@ -30,7 +31,15 @@ void DownloadFullPackage(const std::string& feedUrl, const Installation& install
 
 // The downloaded full package of this application with the highest version
 // newer than the running one, described from the file itself (size and
-// digests computed now, notes empty); nullopt when there is none.
+// digests computed now, notes empty); nullopt when there is none, or when
+// it is the package of the last failed apply.
 std::optional<FeedAsset> FindPendingPackage(const Installation& installation);
+
+// The apply helper's record of the last failed apply (kFailedApplyName);
+// nullopt when there is none or it cannot be read.
+std::optional<FailedApply> ReadFailedApply(const Installation& installation);
+
+// `asset` is the package whose apply failed last: same version, same SHA256.
+bool IsFailedPackage(const Installation& installation, const FeedAsset& asset);
 
 }  // namespace VirelantDesktop::update_client

@@ -73,6 +73,31 @@ std::string VersionFileText(const InstalledVersion& installed) {
   return nlohmann::json{{"id", installed.appId}, {"version", installed.version}}.dump() + "\n";
 }
 
+std::optional<FailedApply> ParseFailedApply(std::string_view text) {
+  const nlohmann::json value = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!value.is_object()) return std::nullopt;
+  const auto version = value.find("version");
+  const auto sha256 = value.find("sha256");
+  if (version == value.end() || sha256 == value.end() || !version->is_string() || !sha256->is_string()) {
+    return std::nullopt;
+  }
+  FailedApply failed;
+  failed.version = version->get<std::string>();
+  const std::string digest = sha256->get<std::string>();
+  if (!IsReleaseVersion(failed.version) || LowerHexDigest(digest, 64) != digest) return std::nullopt;
+  failed.sha256 = digest;
+  const auto reason = value.find("reason");
+  if (reason != value.end() && reason->is_string()) failed.reason = reason->get<std::string>();
+  return failed;
+}
+
+std::string FailedApplyText(const FailedApply& failed) {
+  // Replace: a reason quoting a file name need not be valid UTF-8.
+  return nlohmann::json{{"version", failed.version}, {"sha256", failed.sha256}, {"reason", failed.reason}}.dump(
+             -1, ' ', false, nlohmann::json::error_handler_t::replace) +
+         "\n";
+}
+
 std::optional<std::string> LowerHexDigest(std::string_view text, size_t digits) {
   if (text.size() != digits) return std::nullopt;
   std::string lower(text);

@@ -44,6 +44,22 @@ struct InstalledVersion {
 std::optional<InstalledVersion> ParseVersionFile(std::string_view text);
 std::string VersionFileText(const InstalledVersion& installed);
 
+// The record the apply helper leaves when an apply fails, so that the check
+// stops offering that exact package (a new release, or the same version
+// published again with other bytes, is offered as usual):
+//   {"version": "<release version>", "sha256": "<64 lower-case hex>",
+//    "reason": "<text for people>"}
+// Other members are ignored.
+struct FailedApply {
+  std::string version;
+  std::string sha256;
+  std::string reason;
+};
+
+// nullopt when the text is not such an object or a value breaks its rule.
+std::optional<FailedApply> ParseFailedApply(std::string_view text);
+std::string FailedApplyText(const FailedApply& failed);
+
 // Lower-case hexadecimal of exactly `digits` digits (either case accepted);
 // nullopt otherwise.
 std::optional<std::string> LowerHexDigest(std::string_view text, size_t digits);

@@ -11,6 +11,13 @@
 //   be inherited by every child, could be set by anyone who starts the
 //   program, and would be lost when the update is applied without a restart.
 //
+// Before either, a swap of the apply helper that was cut between its two
+// renames is recovered (swap_recovery.h), unless a helper holds the apply
+// lock (it may be between its renames right now).
+// Nothing inside the installation runs while "current" is missing, so this
+// only helps a program started from elsewhere in the root; the helper does
+// the same before every apply.
+//
 // The other hooks are kept but never called: installing, uninstalling and
 // updating happen outside this process (the shell handles its own uninstall
 // switch), and updates are never applied at start-up.

@@ -178,6 +178,10 @@ TUC_EXPORT int16_t tuc_check_for_updates(tuc_update_manager* manager, tuc_update
                                                      manager->installation.version);
     if (choice.outcome == uc::UpdateChoice::Outcome::kEmpty) return TUC_REMOTE_IS_EMPTY;
     if (choice.outcome == uc::UpdateChoice::Outcome::kNoUpdate) return TUC_NO_UPDATE_AVAILABLE;
+    // A package that could not be applied is not offered again: applying it
+    // would quit the shell and fail the same way. A newer release, or the
+    // same version published with other bytes, is offered as usual.
+    if (uc::IsFailedPackage(manager->installation, choice.target)) return TUC_NO_UPDATE_AVAILABLE;
 
     struct InfoFree {
       void operator()(tuc_update_info* info) const { tuc_free_update_info(info); }

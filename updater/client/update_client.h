@@ -8,6 +8,7 @@
  *   <root>/current/update.version    the installation's own version file
  *   <root>/packages/                 downloaded full packages
  *   <root>/packages/<id>-<version>-full.nupkg(.partial)
+ *   <root>/packages/apply.log, apply-failed.json   the apply helper's
  *
  * and one feed layout: a folder (an https URL ending in "/") holding
  * "releases.json", the asset list, and the full packages it names.
@@ -75,7 +76,9 @@ bool tuc_new_update_manager(const char* feed_url, const tuc_update_options* opti
 void tuc_free_update_manager(tuc_update_manager* manager);
 
 /* Reads the feed's "releases.json"; on TUC_UPDATE_AVAILABLE *out is set
- * (free with tuc_free_update_info). */
+ * (free with tuc_free_update_info). The newest release is not offered when
+ * it is the package (version and SHA256) whose apply failed last: the apply
+ * helper records it in <root>/packages/apply-failed.json. */
 int16_t tuc_check_for_updates(tuc_update_manager* manager, tuc_update_info** out);
 void tuc_free_update_info(tuc_update_info* info);
 
@@ -92,7 +95,8 @@ void tuc_free_asset(tuc_asset* asset);
 
 /* Starts the apply helper, which waits for this process to exit, hashes the
  * package again, unpacks it into a new folder, swaps it in as "current" and,
- * when `restart`, starts the new version. Returns once the helper runs. */
+ * when `restart`, starts the new version; when the apply fails it starts the
+ * installed version instead. Returns once the helper runs. */
 bool tuc_wait_exit_then_apply_updates(tuc_update_manager* manager, const tuc_asset* asset, bool silent,
                                       bool restart, const char** restart_args, size_t restart_args_count);
 

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -40,6 +41,16 @@ inline void LayOutInstallation(const std::string& root, const std::string& versi
   fs::copy_file(TUC_LIBRARY_PATH, current / "libtalvek-update.so", fs::copy_options::overwrite_existing);
   fs::copy_file(TUC_APPLY_PATH, current / "talvek-update-apply", fs::copy_options::overwrite_existing);
   VirelantDesktop::testing::WriteTextFile((current / "update.version").string(), VersionJson(id, version));
+}
+
+// Reads `path` until it contains `text`; false at the deadline.
+inline bool WaitForFileText(const std::string& path, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (VirelantDesktop::testing::ReadTextFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }
 
 // Runs the installation's driver to its end; its output.
@@ -102,11 +113,14 @@ class FeedServer {
 };
 
 // One entry of a zip made by MakeZip. `mode` is stored as Unix external
-// attributes when set (S_IFLNK makes a symbolic link entry).
+// attributes when set (S_IFLNK makes a symbolic link entry); without it the
+// entry is marked as made on DOS. `stored`
+// entries are kept uncompressed, so a test can find and change their bytes.
 struct ZipItem {
   std::string name;
   std::string content;
   std::optional<uint32_t> mode = 0100644;
+  bool stored = false;
 };
 
 inline void MakeZip(const std::string& path, const std::vector<ZipItem>& items) {
@@ -122,11 +136,14 @@ inline void MakeZip(const std::string& path, const std::vector<ZipItem>& items) 
       index = zip_file_add(archive, item.name.c_str(), source, ZIP_FL_ENC_GUESS);
     }
     ASSERT_GE(index, 0) << item.name << ": " << zip_strerror(archive);
-    if (item.mode) {
-      ASSERT_EQ(zip_file_set_external_attributes(archive, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
-                                                 *item.mode << 16),
-                0);
+    if (item.stored) {
+      ASSERT_EQ(zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0), 0);
     }
+    // Without a mode: made as on DOS or Windows, which keeps no Unix mode.
+    ASSERT_EQ(zip_file_set_external_attributes(archive, static_cast<zip_uint64_t>(index), 0,
+                                               item.mode ? ZIP_OPSYS_UNIX : ZIP_OPSYS_DOS,
+                                               item.mode ? *item.mode << 16 : 0),
+              0);
   }
   ASSERT_EQ(zip_close(archive), 0);
 }

@@ -2,20 +2,22 @@
 
 #include <openssl/rand.h>
 
-#include <stdexcept>
 #include <vector>
 
 #include "platform/read_file.h"
 #include "updater/client/client_os.h"
 #include "updater/client/installation.h"
 #include "updater/client/package_names.h"
+#include "updater/client/swap_recovery.h"
 #include "updater/sha256.h"
 
 namespace VirelantDesktop::update_client {
 namespace {
 
 constexpr size_t kReadBlockBytes = size_t{1} << 20;
-constexpr const char* kExecutableName = "talvek";
+constexpr unsigned kOwnerExecute = 0100;
+
+using Kind = ApplyError::Kind;
 
 std::string RandomHex(size_t bytes) {
   std::vector<unsigned char> random(bytes);
@@ -45,7 +47,7 @@ void VerifyPackage(int fd, const ApplyRequest& request) {
 }
 
 // The unpacked folder must be this application at the version announced,
-// with its executable.
+// able to start and to update itself again.
 void VerifyUnpacked(const std::string& folder, const ApplyRequest& request) {
   const platform::ReadFileResult versionFile = platform::ReadWholeFile(folder + "/" + kVersionFileName);
   const std::optional<InstalledVersion> installed =
@@ -55,26 +57,55 @@ void VerifyUnpacked(const std::string& folder, const ApplyRequest& request) {
     throw std::runtime_error("package refused: update.version names " + installed->appId + " " +
                              installed->version);
   }
-  os::OpenRegularFile(folder + "/" + kExecutableName);
+  for (const RequiredFile& required : kRequiredFiles) {
+    const std::optional<unsigned> mode = os::RegularFileMode(folder + "/" + required.name);
+    if (!mode) throw std::runtime_error(std::string("package refused: no ") + required.name);
+    if (required.program && (*mode & kOwnerExecute) == 0) {
+      throw std::runtime_error(std::string("package refused: ") + required.name + " is not executable");
+    }
+  }
+}
+
+// Runs `step`; any failure becomes an ApplyError of `kind`.
+template <class Step>
+auto Classified(Kind kind, Step&& step) {
+  try {
+    return step();
+  } catch (const ApplyError&) {
+    throw;
+  } catch (const std::exception& error) {
+    throw ApplyError(kind, error.what());
+  }
 }
 
 }  // namespace
 
 std::string ApplyUpdate(const ApplyRequest& request, const UnpackLimits& limits) {
+  const std::string current = request.root + "/" + kCurrentFolderName;
+  const std::string previous = request.root + "/" + kPreviousFolderName;
+
   // One apply at a time per installation; the lock goes with this process.
-  const platform::UniqueFd lock = os::TryLockFile(request.root + "/packages/" + kApplyLockName);
-  if (!lock) throw std::runtime_error("another update is being applied");
+  const platform::UniqueFd lock =
+      Classified(Kind::kUnchecked, [&] { return os::TryLockFile(request.root + "/packages/" + kApplyLockName); });
+  if (!lock) throw ApplyError(Kind::kBusy, "another update is being applied");
+  RecoverCutSwap(request.root);
   // Folders of applies that did not finish (or an old folder that could not
-  // be removed); the live installation is always "current" itself.
-  for (const std::string& name : os::FoldersIn(request.root)) {
-    if (name.rfind("current-", 0) == 0) os::RemoveTree(request.root + "/" + name);
+  // be removed); the live installation is always "current" itself. Without
+  // a "current" they may be all there is, so they stay.
+  if (os::IsFolder(current)) {
+    for (const std::string& name : os::FoldersIn(request.root)) {
+      if (name.rfind(kApplyFolderPrefix, 0) == 0) os::RemoveTree(request.root + "/" + name);
+    }
   }
 
-  const platform::UniqueFd package = os::OpenRegularFile(request.packagePath);
-  VerifyPackage(package.Get(), request);
+  const platform::UniqueFd package = Classified(Kind::kUnchecked, [&] {
+    platform::UniqueFd fd = os::OpenRegularFile(request.packagePath);
+    VerifyPackage(fd.Get(), request);
+    return fd;
+  });
 
-  const std::string current = request.root + "/current";
-  const std::string fresh = request.root + "/current-" + request.version + "-" + RandomHex(8);
+  const std::string fresh = request.root + "/" + kApplyFolderPrefix + request.version + "-" + RandomHex(8);
+  std::string outgoing;  // where the folder that was "current" went
   try {
     UnpackPackage(package.Get(), request.packagePath, fresh, limits);
     VerifyUnpacked(fresh, request);
@@ -82,11 +113,10 @@ std::string ApplyUpdate(const ApplyRequest& request, const UnpackLimits& limits)
       throw std::runtime_error("cannot write the applied marker");
     }
     os::SyncFolder(fresh);
-    const std::string old = os::SwapInFolder(fresh, current);
-    if (!old.empty()) os::RemoveTree(old);
-  } catch (...) {
+    outgoing = os::SwapInFolder(fresh, current, previous);
+  } catch (const std::exception& error) {
     os::RemoveTree(fresh);
-    throw;
+    throw ApplyError(Kind::kFailed, error.what());
   }
 
   std::string outcome = "applied " + request.version;
@@ -96,10 +126,21 @@ std::string ApplyUpdate(const ApplyRequest& request, const UnpackLimits& limits)
     try {
       os::SpawnDetached(argv, current, -1);
     } catch (const std::exception& error) {
-      throw std::runtime_error(outcome + " but could not restart: " + error.what());
+      // The new version cannot even be started: the old one goes back.
+      std::string failure = std::string("the new version did not start: ") + error.what();
+      if (!outgoing.empty()) {
+        try {
+          os::RemoveTree(os::SwapInFolder(outgoing, current, fresh));
+        } catch (const std::exception& undo) {
+          failure += "; the old version could not be put back: " + std::string(undo.what());
+        }
+      }
+      throw ApplyError(Kind::kFailed, failure);
     }
     outcome += ", restarted";
   }
+  if (!outgoing.empty()) os::RemoveTree(outgoing);
+  os::RemoveFile(request.root + "/packages/" + kFailedApplyName);
   return outcome;
 }
 

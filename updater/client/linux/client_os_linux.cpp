@@ -279,35 +279,75 @@ void SyncFolderAfterSwap(const std::string& parent) noexcept {
 
 }  // namespace
 
-std::string SwapInFolder(const std::string& fresh, const std::string& current) {
+std::string MoveInByRenames(const std::string& incoming, const std::string& current, const std::string& aside) {
+  if (::syscall(SYS_renameat2, AT_FDCWD, current.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0) {
+    Throw("cannot move " + current + " to", aside);
+  }
+  if (::rename(incoming.c_str(), current.c_str()) != 0) {
+    const int error = errno;
+    (void)::rename(aside.c_str(), current.c_str());
+    Throw("cannot move " + incoming + " to", current, error);
+  }
+  SyncFolderAfterSwap(Parent(current));
+  return aside;
+}
+
+std::string SwapInFolder(const std::string& incoming, const std::string& current, const std::string& aside) {
+  const SignalsHeld held;
   struct stat info {};
   if (::lstat(current.c_str(), &info) != 0) {
     if (errno != ENOENT) Throw("cannot examine", current);
-    if (::syscall(SYS_renameat2, AT_FDCWD, fresh.c_str(), AT_FDCWD, current.c_str(), RENAME_NOREPLACE) != 0) {
-      Throw("cannot move " + fresh + " to", current);
+    if (::syscall(SYS_renameat2, AT_FDCWD, incoming.c_str(), AT_FDCWD, current.c_str(), RENAME_NOREPLACE) != 0) {
+      Throw("cannot move " + incoming + " to", current);
     }
     SyncFolderAfterSwap(Parent(current));
     return "";
   }
   if (!S_ISDIR(info.st_mode)) Throw("not a folder:", current, ENOTDIR);
 
-  if (::syscall(SYS_renameat2, AT_FDCWD, fresh.c_str(), AT_FDCWD, current.c_str(), RENAME_EXCHANGE) == 0) {
+  if (::syscall(SYS_renameat2, AT_FDCWD, incoming.c_str(), AT_FDCWD, current.c_str(), RENAME_EXCHANGE) == 0) {
     SyncFolderAfterSwap(Parent(current));
-    return fresh;
+    return incoming;
   }
-  if (errno != EINVAL && errno != ENOSYS) Throw("cannot exchange " + fresh + " with", current);
+  if (errno != EINVAL && errno != ENOSYS) Throw("cannot exchange " + incoming + " with", current);
+  return MoveInByRenames(incoming, current, aside);
+}
 
-  // No exchange on this file system: two renames, with `current` missing
-  // for the moment between them, and the old folder put back on failure.
-  const std::string old = fresh + ".old";
-  RenamePath(current, old);
-  if (::rename(fresh.c_str(), current.c_str()) != 0) {
-    const int error = errno;
-    (void)::rename(old.c_str(), current.c_str());
-    Throw("cannot move " + fresh + " to", current, error);
+bool RestoreCurrentFolder(const std::string& current, const std::string& aside) noexcept {
+  struct stat info {};
+  if (::lstat(current.c_str(), &info) == 0 || errno != ENOENT) return false;
+  if (::lstat(aside.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  if (::syscall(SYS_renameat2, AT_FDCWD, aside.c_str(), AT_FDCWD, current.c_str(), RENAME_NOREPLACE) != 0) {
+    return false;
   }
   SyncFolderAfterSwap(Parent(current));
-  return old;
+  return true;
+}
+
+bool IsFolder(const std::string& path) noexcept {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<unsigned> RegularFileMode(const std::string& path) noexcept {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<unsigned>(info.st_mode & 07777);
+}
+
+SignalsHeld::SignalsHeld() noexcept {
+  static_assert(sizeof(sigset_t) <= sizeof saved_, "sigset_t does not fit");
+  sigset_t all;
+  ::sigfillset(&all);
+  sigset_t previous;
+  ::pthread_sigmask(SIG_BLOCK, &all, &previous);
+  std::memcpy(saved_, &previous, sizeof previous);
+}
+
+SignalsHeld::~SignalsHeld() {
+  sigset_t previous;
+  std::memcpy(&previous, saved_, sizeof previous);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void RemoveTree(const std::string& path) noexcept {
