@@ -11,8 +11,9 @@
 #include <mutex>
 #include <thread>
 
-#include "app/bridge/package_provider.h"
+#include "bridge/package_provider.h"
 #include "app/host_state.h"
+#include "bridge/host_hooks.h"
 #include "app/single_instance_step.h"
 #include "app/window/shell_window.h"
 #include "embed/embed_profile.h"
@@ -182,7 +183,7 @@ int RunApplication(const CommandLine& commandLine) {
   deps.purgeEmbedProfile = PurgeEmbedProfile;
   deps.shutdownEngine = [] { ShutdownEngine(); };
   deps.releaseInstanceLock = [instance] { instance->Release(); };
-  deps.sendVisibility = [](bool visible) { HostState::Get().NotifyVisibility(visible); };
+  deps.sendVisibility = [](bool visible) { HostHooks::Get().NotifyVisibility(visible); };
   deps.endLoop = [&host] { host.Quit(0); };
   deps.debugOutput = [](const char* text) { std::fputs(text, stderr); };
   deps.sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };

@@ -40,7 +40,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bridge/package_provider.h"
+#include "bridge/package_provider.h"
 #include "host/react_host.h"
 #include "platform/process_setup.h"
 

@@ -67,7 +67,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/bridge/react_context.h"
+#include "bridge/react_context.h"
 #include "modules/engine/engine_rules.h"
 #include "modules/engine/engine_run.h"
 #include "platform/job_process.h"

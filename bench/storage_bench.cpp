@@ -41,10 +41,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bridge/arg_conversion.h"
-#include "app/bridge/module_builder.h"
-#include "app/bridge/module_registration.h"
-#include "app/bridge/react_promise.h"
+#include "bridge/arg_conversion.h"
+#include "bridge/module_builder.h"
+#include "bridge/module_registration.h"
+#include "bridge/react_promise.h"
 #include "modules/storage/kv_store.h"
 #include "platform/atomic_file.h"
 #include "platform/process_setup.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/bridge/js_value.h"
+#include "bridge/js_value.h"
 #include "modules/media/cache_scope.h"
 
 using VirelantDesktop::JSValue;

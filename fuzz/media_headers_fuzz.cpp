@@ -43,7 +43,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bridge/js_value.h"
+#include "bridge/js_value.h"
 #include "modules/media/cache_scope.h"
 #include "modules/media/media_request.h"
 #include "talvek/fixed_values.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/bridge/react_context.h"
-#include "app/bridge/react_promise.h"
+#include "bridge/react_context.h"
+#include "bridge/react_promise.h"
 #include "host/host_core.h"
 
 namespace VirelantDesktop::host {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bridge/package_provider.h"
+#include "bridge/package_provider.h"
 
 namespace VirelantDesktop::host {
 

@@ -1,6 +1,6 @@
 // Conversion between engine values and JSValue. JS thread only.
 //
-// Engine -> JSValue follows the value reader's rule (app/bridge/
+// Engine -> JSValue follows the value reader's rule (bridge/
 // arg_conversion.h), JSON-like for the "any" type: undefined, functions,
 // symbols and big integers become null as values and are left out as object
 // members; a cyclic reference becomes null; nesting deeper than
@@ -15,8 +15,8 @@
 
 #include <cstddef>
 
-#include "app/bridge/arg_conversion.h"
-#include "app/bridge/js_value.h"
+#include "bridge/arg_conversion.h"
+#include "bridge/js_value.h"
 
 namespace VirelantDesktop::host {
 

@@ -17,9 +17,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/bridge/module_builder.h"
-#include "app/bridge/promise_error.h"
-#include "app/bridge/react_context.h"
+#include "bridge/module_builder.h"
+#include "bridge/promise_error.h"
+#include "bridge/react_context.h"
 #include "host/host_core.h"
 
 namespace VirelantDesktop::host {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/bridge/keep_alive.h"
+#include "bridge/keep_alive.h"
 
 namespace VirelantDesktop::host {
 

@@ -1,7 +1,7 @@
 #include "updater/updater_module.h"
 
-#include "app/bridge/module_registration.h"
-#include "app/host_state.h"
+#include "bridge/module_registration.h"
+#include "bridge/host_hooks.h"
 #include "modules/engine/engine_host.h"
 #include "updater/asset_fetcher.h"
 #include "updater/feed_url.h"
@@ -148,7 +148,7 @@ std::shared_ptr<UpdaterEngine> Updater::Engine() {
       besidePackages("talvek-issuedat." + channel + ".txt"), std::move(legacy));
   engineParts.verifier = VirelantDesktop::updater::MakeNativeVerifier();
   engineParts.engineStop = parts.engineStop ? parts.engineStop : StopEngineBeforeUpdate;
-  engineParts.afterApply = parts.afterApply ? parts.afterApply : [] { HostState::Get().CallRequestQuit(); };
+  engineParts.afterApply = parts.afterApply ? parts.afterApply : [] { HostHooks::Get().CallRequestQuit(); };
   engine_ = std::make_shared<UpdaterEngine>(std::move(engineParts));
   return engine_;
 }

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/bridge/module_kit.h"
-#include "app/bridge/module_table.h"
+#include "bridge/module_kit.h"
+#include "bridge/module_table.h"
 #include "updater/update_engine.h"
 
 namespace VirelantDesktop {

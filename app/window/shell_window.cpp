@@ -10,6 +10,7 @@ namespace VirelantDesktop::window {
 namespace {
 
 HostState& StateOf(const ShellWindowDeps& deps) { return deps.state ? *deps.state : HostState::Get(); }
+HostHooks& HooksOf(const ShellWindowDeps& deps) { return deps.hooks ? *deps.hooks : HostHooks::Get(); }
 
 }  // namespace
 
@@ -71,8 +72,8 @@ ShellWindow::~ShellWindow() {
   // Tasks still queued refer to this object: drop them, refuse new ones.
   uiQueue_->Close();
   HostState& state = StateOf(deps_);
-  state.InstallHooks({});
-  state.SetVisibilityRefresher(nullptr);
+  HooksOf(deps_).Install({});
+  HooksOf(deps_).SetVisibilityRefresher(nullptr);
   if (state.MainWindow() == window_.get()) state.SetMainWindow(nullptr);
   if (session_) session_->Unregister();
   if (tray_) tray_->Remove();
@@ -94,7 +95,7 @@ void ShellWindow::Prepare() {
 
   // From here on the window's events reach the logic.
   listening_ = true;
-  state.SetVisibilityRefresher([this] {
+  HooksOf(deps_).SetVisibilityRefresher([this] {
     if (!destroyed_) logic_.ResendVisibility(window_->IsVisible(), window_->IsMinimized());
   });
   logic_.OnStart();  // the tray icon
@@ -109,7 +110,7 @@ void ShellWindow::InstallHooks() {
   // object goes away: they hold the queue (closed first thing on
   // destruction, so posted tasks never outlive it) and copies of what they
   // call, never `this` outside a posted task.
-  HostHooks hooks;
+  HostHookFunctions hooks;
   std::weak_ptr<host::LoopTaskQueue> queue = uiQueue_;
   hooks.requestQuit = [this, queue, shutdownEngine = deps_.shutdownEngine, exitProcess = deps_.exitProcess] {
     auto ui = queue.lock();
@@ -126,7 +127,7 @@ void ShellWindow::InstallHooks() {
     sizing_.ApplyResizable(resizable, [this] { titleBar_.Reapply(); });
   };
   if (titleBar_.IsCustom()) hooks.applyCaptionTheme = [this](bool dark) { titleBar_.SetTheme(dark); };
-  StateOf(deps_).InstallHooks(std::move(hooks));
+  HooksOf(deps_).Install(std::move(hooks));
 }
 
 void ShellWindow::HandOver(std::string commandLine) {

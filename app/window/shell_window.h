@@ -18,9 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "app/host_state.h"
 #include "app/window/title_bar.h"
 #include "app/window/window_logic.h"
 #include "app/window/window_sizing.h"
+#include "bridge/host_hooks.h"
 #include "platform/main_window.h"
 #include "platform/session_monitor.h"
 #include "platform/tray.h"
@@ -38,6 +40,7 @@ inline constexpr const char* kSessionRegistrationRetryFailed = "WTSRegisterSessi
 
 struct ShellWindowDeps {
   HostState* state = nullptr;  // default: the process's
+  HostHooks* hooks = nullptr;  // default: the process's
   std::function<std::unique_ptr<platform::MainWindow>(platform::MainWindowEvents)> makeWindow;
   std::function<std::unique_ptr<platform::Tray>(platform::TrayOptions, platform::TrayEvents)> makeTray;
   std::function<std::unique_ptr<platform::SessionMonitor>(platform::SessionEvents)> makeSessionMonitor;
@@ -63,7 +66,7 @@ class ShellWindow final : private WindowPort {
   ShellWindow(const ShellWindow&) = delete;
   ShellWindow& operator=(const ShellWindow&) = delete;
 
-  // Everything before the loop runs: title, main window in HostState, hooks,
+  // Everything before the loop runs: title, main window in HostState, the host hooks,
   // title bar, icons, first size, tray icon, first session registration,
   // drag strip.
   void Prepare();

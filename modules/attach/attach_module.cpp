@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 #include "modules/attach/attach_types.h"
 #include "modules/attach/ingest.h"
 #include "modules/attach/ingest_result.h"

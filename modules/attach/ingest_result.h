@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/bridge/js_value.h"
+#include "bridge/js_value.h"
 
 namespace VirelantDesktop::attach {
 

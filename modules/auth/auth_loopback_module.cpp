@@ -3,8 +3,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/bridge/module_registration.h"
-#include "app/host_state.h"
+#include "bridge/module_registration.h"
+#include "bridge/host_hooks.h"
 #include "modules/auth/loopback_flow.h"
 #include "modules/auth/pkce.h"
 #include "modules/auth/sign_in.h"
@@ -112,7 +112,7 @@ void AuthLoopback::start(JSValue options, ReactPromise<JSValue> promise) noexcep
     }
     auto flow = std::make_shared<authlb::Flow>(*state, *verifier, *challenge, requireState);
     flow->onComplete = [pending](const authlb::Outcome& outcome) { authloop::Deliver(*pending, outcome); };
-    flow->onCallback = [] { HostState::Get().CallShowMainWindow(); };
+    flow->onCallback = [] { HostHooks::Get().CallShowMainWindow(); };
     if (!authlb::StartListener(flow)) {
       promise.Reject(authloop::kBindFailed);
       return;

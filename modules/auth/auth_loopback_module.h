@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/bridge/module_table.h"
+#include "bridge/module_table.h"
 #include "modules/auth/loopback_http.h"
 
 namespace VirelantDesktop {

@@ -1,7 +1,7 @@
 #include "modules/engine/engine_host_module.h"
 
-#include "app/bridge/module_kit.h"
-#include "app/bridge/module_registration.h"
+#include "bridge/module_kit.h"
+#include "bridge/module_registration.h"
 #include "modules/engine/engine_host.h"
 #include "modules/engine/engine_rules.h"
 #include "modules/engine/line_protocol.h"

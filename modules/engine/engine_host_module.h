@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge/module_kit.h"
-#include "app/bridge/module_table.h"
+#include "bridge/module_kit.h"
+#include "bridge/module_table.h"
 #include "modules/engine/engine_run.h"
 
 namespace VirelantDesktop {

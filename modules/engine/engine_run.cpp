@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/bridge/module_kit.h"
-#include "app/bridge/module_table.h"
+#include "bridge/module_kit.h"
+#include "bridge/module_table.h"
 #include "modules/engine/engine_rules.h"
 #include "modules/engine/line_protocol.h"
 #include "modules/engine/output_pacer.h"

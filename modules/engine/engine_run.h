@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge/keep_alive.h"
-#include "app/bridge/react_context.h"
+#include "bridge/keep_alive.h"
+#include "bridge/react_context.h"
 #include "platform/job_process.h"
 #include "platform/pipe_writer.h"
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <stdexcept>
 
-#include "app/bridge/module_kit.h"
+#include "bridge/module_kit.h"
 #include "modules/media/cache_scope.h"
 #include "modules/media/http_transfer.h"
 #include "modules/media/media_root.h"

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/bridge/js_value.h"
-#include "app/bridge/react_promise.h"
+#include "bridge/js_value.h"
+#include "bridge/react_promise.h"
 #include "modules/media/media_job.h"
 #include "modules/media/media_request.h"
 #include "modules/media/media_state.h"

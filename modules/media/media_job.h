@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge/js_value.h"
-#include "app/bridge/react_promise.h"
+#include "bridge/js_value.h"
+#include "bridge/react_promise.h"
 #include "modules/media/fetch_rules.h"
 #include "modules/media/media_state.h"
 

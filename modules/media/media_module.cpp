@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 #include "modules/media/cache_scope.h"
 #include "modules/media/fetch_worker.h"
 #include "modules/media/media_operations.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bridge/js_value.h"
+#include "bridge/js_value.h"
 
 namespace VirelantDesktop::media {
 

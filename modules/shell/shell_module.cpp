@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "app/bridge/module_registration.h"
-#include "app/host_state.h"
+#include "bridge/module_registration.h"
+#include "bridge/host_hooks.h"
 #include "modules/shell/shell_rules.h"
 #include "platform/file_info.h"
 #include "platform/folder_picker.h"
@@ -43,13 +43,13 @@ void Shell::Initialize(const ReactContext& context) noexcept {
   context_.Store(context);
   VisibilitySlot().Store(context);
   try {
-    HostState::Get().SetVisibilityListener([](bool visible) {
+    HostHooks::Get().SetVisibilityListener([](bool visible) {
       EmitModuleEvent(VisibilitySlot(), kVisibilityEvent, JSValue{{"visible", visible}});
     });
   } catch (...) {
   }
   // The current value once, even when unchanged; nothing before the window exists.
-  RunOnUI(context, [] { HostState::Get().RefreshVisibility(); });
+  RunOnUI(context, [] { HostHooks::Get().RefreshVisibility(); });
 }
 
 void Shell::openExternal(std::string url, ReactPromise<bool> promise) noexcept {
@@ -103,16 +103,16 @@ void Shell::pickFolder(ReactPromise<JSValue> promise) noexcept {
 void Shell::setCaptionTheme(std::string theme) noexcept {
   if (theme != "light" && theme != "dark") return;
   const bool dark = theme == "dark";
-  RunOnUI(context_.Get(), [dark] { HostState::Get().CallApplyCaptionTheme(dark); });
+  RunOnUI(context_.Get(), [dark] { HostHooks::Get().CallApplyCaptionTheme(dark); });
 }
 
 void Shell::setWindowResizable(bool resizable) noexcept {
-  RunOnUI(context_.Get(), [resizable] { HostState::Get().CallApplyWindowResizable(resizable); });
+  RunOnUI(context_.Get(), [resizable] { HostHooks::Get().CallApplyWindowResizable(resizable); });
 }
 
 void Shell::appInfo(ReactPromise<JSValue> promise) noexcept {
   try {
-    promise.Resolve({{"fontsLoaded", HostState::Get().FontsLoaded()},
+    promise.Resolve({{"fontsLoaded", HostHooks::Get().FontsLoaded()},
                      {"platform", "linux"},
                      {"version", shell::AppVersion(TALVEK_PRODUCT_VERSION)}});
   } catch (...) {

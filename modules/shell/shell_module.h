@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "app/bridge/module_kit.h"
-#include "app/bridge/module_table.h"
+#include "bridge/module_kit.h"
+#include "bridge/module_table.h"
 #include "platform/desktop_opener.h"
 
 namespace VirelantDesktop {

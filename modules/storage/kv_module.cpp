@@ -1,6 +1,6 @@
 #include "modules/storage/kv_module.h"
 
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 #include "modules/storage/storage_key.h"
 
 namespace VirelantDesktop {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/bridge/module_table.h"
+#include "bridge/module_table.h"
 #include "modules/storage/kv_store.h"
 
 namespace VirelantDesktop {

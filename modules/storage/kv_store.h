@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/bridge/js_value.h"
+#include "bridge/js_value.h"
 #include "platform/atomic_file.h"
 
 namespace VirelantDesktop::kv {

@@ -1,6 +1,6 @@
 #include "modules/storage/secure_store_module.h"
 
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 #include "modules/storage/storage_key.h"
 #include "platform/secret_service.h"
 #include "platform/secure_zero.h"

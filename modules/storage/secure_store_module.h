@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/bridge/module_table.h"
+#include "bridge/module_table.h"
 
 namespace VirelantDesktop {
 

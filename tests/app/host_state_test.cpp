@@ -20,27 +20,5 @@ TEST(HostState, QuittingIsSetOnceAndNeverCleared) {
   EXPECT_TRUE(state.IsQuitting());
 }
 
-TEST(HostState, HooksAreCalledOnlyWhenSet) {
-  HostState state;
-  EXPECT_FALSE(state.CallRequestQuit());
-  EXPECT_FALSE(state.CallApplyCaptionTheme(true));
-  int quits = 0;
-  bool resizable = true;
-  state.InstallHooks({[&] { ++quits; }, nullptr, [&](bool value) { resizable = value; }, nullptr});
-  EXPECT_TRUE(state.CallRequestQuit());
-  EXPECT_FALSE(state.CallShowMainWindow());
-  EXPECT_TRUE(state.CallApplyWindowResizable(false));
-  EXPECT_FALSE(state.CallApplyCaptionTheme(false)) << "only with the custom title bar";
-  EXPECT_EQ(quits, 1);
-  EXPECT_FALSE(resizable);
-}
-
-TEST(HostState, AHookMayCallBackIntoTheState) {
-  HostState state;
-  state.InstallHooks({[&] { state.SetQuitting(); state.CallShowMainWindow(); }, [] {}, nullptr, nullptr});
-  EXPECT_TRUE(state.CallRequestQuit());  // no deadlock: hooks run outside the lock
-  EXPECT_TRUE(state.IsQuitting());
-}
-
 }  // namespace
 }  // namespace VirelantDesktop

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/host_state.h"
+#include "bridge/host_hooks.h"
 #include "platform/loopback_socket.h"
 #include "tests/support/test_invoker.h"
 
@@ -56,9 +56,9 @@ TEST_F(AuthLoopbackTest, BadOptionsAreRefused) {
 
 TEST_F(AuthLoopbackTest, AnAppleFlowWithoutStateSucceedsUnverifiedAndShowsTheWindow) {
   auto shown = std::make_shared<std::atomic<int>>(0);  // the hook may run after this test
-  HostHooks hooks;
+  HostHookFunctions hooks;
   hooks.showMainWindow = [shown] { ++*shown; };
-  HostState::Get().InstallHooks(hooks);
+  HostHooks::Get().Install(hooks);
   const JSValue started = Start("apple");
   const uint16_t port = started["port"].get<uint16_t>();
   EXPECT_EQ(started["redirectUri"], "http://127.0.0.1:" + std::to_string(port) + "/");
@@ -76,7 +76,7 @@ TEST_F(AuthLoopbackTest, AnAppleFlowWithoutStateSucceedsUnverifiedAndShowsTheWin
   EXPECT_EQ(Result(started["flowId"]), result) << "asked again: the same outcome";
   for (int i = 0; i < 200 && *shown == 0; ++i) std::this_thread::sleep_for(5ms);  // after the page went out
   EXPECT_EQ(*shown, 1);
-  HostState::Get().InstallHooks({});
+  HostHooks::Get().Install({});
 }
 
 TEST_F(AuthLoopbackTest, AGoogleFlowRefusesARedirectWithoutState) {

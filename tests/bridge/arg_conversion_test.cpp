@@ -1,4 +1,4 @@
-#include "app/bridge/arg_conversion.h"
+#include "bridge/arg_conversion.h"
 
 #include <gtest/gtest.h>
 

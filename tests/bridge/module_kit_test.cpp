@@ -1,4 +1,4 @@
-#include "app/bridge/module_kit.h"
+#include "bridge/module_kit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "app/bridge/package_provider.h"
+#include "bridge/package_provider.h"
 
 namespace VirelantDesktop {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/bridge/module_table.h"
+#include "bridge/module_table.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/bridge/package_provider.h"
+#include "bridge/package_provider.h"
 #include "tests/support/temp_dir.h"
 
 namespace VirelantDesktop::host {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/host_state.h"
+#include "bridge/host_hooks.h"
 #include "platform/folder_picker.h"
 #include "tests/support/fake_react_context.h"
 #include "tests/support/temp_dir.h"
@@ -41,9 +41,9 @@ class ShellModuleTest : public ::testing::Test {
   void TearDown() override {
     platform::SetSharedDesktopOpenerForTesting(nullptr);
     platform::InstallFolderPicker(nullptr);
-    HostState::Get().InstallHooks({});
-    HostState::Get().SetVisibilityRefresher(nullptr);
-    HostState::Get().SetVisibilityListener(nullptr);
+    HostHooks::Get().Install({});
+    HostHooks::Get().SetVisibilityRefresher(nullptr);
+    HostHooks::Get().SetVisibilityListener(nullptr);
   }
   std::shared_ptr<testing::PromiseProbe> Call(const std::string& method, const std::vector<JSValue>& args = {}) {
     auto probe = shell_.Call(method, args);
@@ -103,10 +103,10 @@ TEST_F(ShellModuleTest, PickFolderResults) {
 
 TEST_F(ShellModuleTest, WindowHooksAreCalledOnTheUIThreadForExactWordsOnly) {
   std::vector<std::string> calls;
-  HostHooks hooks;
+  HostHookFunctions hooks;
   hooks.applyCaptionTheme = [&](bool dark) { calls.push_back(dark ? "dark" : "light"); };
   hooks.applyWindowResizable = [&](bool resizable) { calls.push_back(resizable ? "resizable" : "fixed"); };
-  HostState::Get().InstallHooks(hooks);
+  HostHooks::Get().Install(hooks);
   for (const char* theme : {"dark", "Dark", "light", "LIGHT", ""}) shell_.CallVoid("setCaptionTheme", {theme});
   shell_.CallVoid("setWindowResizable", {false});
   shell_.CallVoid("setWindowResizable", {true});
@@ -116,21 +116,21 @@ TEST_F(ShellModuleTest, WindowHooksAreCalledOnTheUIThreadForExactWordsOnly) {
 }
 
 TEST_F(ShellModuleTest, AppInfo) {
-  HostState::Get().SetFontsLoaded(true);
+  HostHooks::Get().SetFontsLoaded(true);
   const JSValue info = Call("appInfo")->Value();
   EXPECT_EQ(info.dump(), R"({"fontsLoaded":true,"platform":"linux","version":"0.2.1"})");
-  HostState::Get().SetFontsLoaded(false);
+  HostHooks::Get().SetFontsLoaded(false);
 }
 
 TEST_F(ShellModuleTest, VisibilityIsSentOnceAtStartAndOnEveryChange) {
   context_.RunUIQueue();
   EXPECT_TRUE(context_.Events().empty()) << "no window yet: nothing sent";
-  HostState::Get().SetVisibilityRefresher([] { HostState::Get().NotifyVisibility(true); });
+  HostHooks::Get().SetVisibilityRefresher([] { HostHooks::Get().NotifyVisibility(true); });
   ModuleUnderTest again{"Shell"};
   again.Initialize(context_.Context());
   context_.RunUIQueue();
-  HostState::Get().NotifyVisibility(false);
-  HostState::Get().NotifyVisibility(true);
+  HostHooks::Get().NotifyVisibility(false);
+  HostHooks::Get().NotifyVisibility(true);
   const auto events = context_.Events();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0].eventName, "Shell.windowVisibility");

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge/react_context.h"
+#include "bridge/react_context.h"
 
 namespace VirelantDesktop::testing {
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/bridge/module_kit.h"
-#include "app/bridge/module_registration.h"
+#include "bridge/module_kit.h"
+#include "bridge/module_registration.h"
 
 namespace VirelantDesktop {
 namespace {

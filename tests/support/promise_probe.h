@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/bridge/react_promise.h"
+#include "bridge/react_promise.h"
 
 namespace VirelantDesktop::testing {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 
 namespace VirelantDesktop::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge/module_builder.h"
+#include "bridge/module_builder.h"
 #include "tests/support/promise_probe.h"
 
 namespace VirelantDesktop::testing {

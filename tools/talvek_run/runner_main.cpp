@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/bridge/package_provider.h"
+#include "bridge/package_provider.h"
 #include "host/react_host.h"
 #include "platform/process_setup.h"
 

@@ -55,6 +55,7 @@ class ShellWindowTest : public ::testing::Test {
   ShellWindowTest() {
     ShellWindowDeps deps;
     deps.state = &state_;
+    deps.hooks = &hooks_;
     deps.makeWindow = [this](platform::MainWindowEvents events) {
       auto window = std::make_unique<platform::HeadlessWindow>(std::move(events));
       window->SetFrameExtra({10, 30});  // the first size then moves the window
@@ -96,6 +97,7 @@ class ShellWindowTest : public ::testing::Test {
   }
 
   HostState state_;
+  HostHooks hooks_;
   Record record_;
   platform::HeadlessWindow* headless_ = nullptr;
   FakeSession* session_ = nullptr;
@@ -127,8 +129,8 @@ TEST_F(ShellWindowTest, PrepareSetsUpWindowHooksTrayAndSession) {
   EXPECT_TRUE(session_->IsRegistered());
 
   // No custom title bar on this window: no caption hook.
-  EXPECT_FALSE(state_.CallApplyCaptionTheme(true));
-  EXPECT_TRUE(state_.CallApplyWindowResizable(false));
+  EXPECT_FALSE(hooks_.CallApplyCaptionTheme(true));
+  EXPECT_TRUE(hooks_.CallApplyWindowResizable(false));
   EXPECT_FALSE(headless_->IsResizable());
 }
 
@@ -143,7 +145,7 @@ TEST_F(ShellWindowTest, CloseHidesAndHandOverAndShowHookBringItBack) {
   window_->HandOver("talvek --x");
   ASSERT_TRUE(PumpUntil([&] { return headless_->IsVisible(); }));
   headless_->Hide();
-  std::thread([&] { state_.CallShowMainWindow(); }).join();
+  std::thread([&] { hooks_.CallShowMainWindow(); }).join();
   ASSERT_TRUE(PumpUntil([&] { return headless_->IsVisible(); }));
   EXPECT_EQ(headless_->Activations(), 2);
 
@@ -155,8 +157,8 @@ TEST_F(ShellWindowTest, RequestQuitFromAnyThreadRunsTheQuitSequenceOnce) {
   window_->Prepare();
   window_->Show();
   std::thread([&] {
-    state_.CallRequestQuit();
-    state_.CallRequestQuit();
+    hooks_.CallRequestQuit();
+    hooks_.CallRequestQuit();
   }).join();
   ASSERT_TRUE(PumpUntil([&] { return headless_->IsDestroyed() && exitCode_ == 0; }));
   EXPECT_TRUE(state_.IsQuitting());
@@ -189,7 +191,7 @@ TEST_F(ShellWindowTest, TrayQuitWhileTheLoopIsGoneDoesNotTouchTheWindow) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(exitCode_, 0) << "the forced exit still comes";
-  EXPECT_FALSE(state_.CallRequestQuit()) << "hooks are gone with the window";
+  EXPECT_FALSE(hooks_.CallRequestQuit()) << "hooks are gone with the window";
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bridge/module_builder.h"
-#include "app/bridge/module_table.h"
+#include "bridge/module_builder.h"
+#include "bridge/module_table.h"
 
 namespace VirelantDesktop {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge/js_value.h"
+#include "bridge/js_value.h"
 
 namespace VirelantDesktop {
 

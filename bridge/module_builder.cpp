@@ -1,4 +1,4 @@
-#include "app/bridge/module_builder.h"
+#include "bridge/module_builder.h"
 
 namespace VirelantDesktop {
 

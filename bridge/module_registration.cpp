@@ -1,4 +1,4 @@
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 
 namespace VirelantDesktop {
 namespace {

@@ -12,9 +12,9 @@
 #include <thread>
 #include <utility>
 
-#include "app/bridge/js_value.h"
-#include "app/bridge/react_context.h"
-#include "app/bridge/react_promise.h"
+#include "bridge/js_value.h"
+#include "bridge/react_context.h"
+#include "bridge/react_promise.h"
 
 namespace VirelantDesktop {
 

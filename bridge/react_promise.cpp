@@ -1,4 +1,4 @@
-#include "app/bridge/react_promise.h"
+#include "bridge/react_promise.h"
 
 namespace VirelantDesktop {
 

@@ -1,6 +1,6 @@
-#include "app/bridge/module_kit.h"
+#include "bridge/module_kit.h"
 
-#include "app/bridge/module_table.h"
+#include "bridge/module_table.h"
 
 namespace VirelantDesktop {
 

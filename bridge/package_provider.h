@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/bridge/module_builder.h"
+#include "bridge/module_builder.h"
 
 namespace VirelantDesktop {
 

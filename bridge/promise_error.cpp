@@ -1,4 +1,4 @@
-#include "app/bridge/promise_error.h"
+#include "bridge/promise_error.h"
 
 namespace VirelantDesktop {
 

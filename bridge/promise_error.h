@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/bridge/js_value.h"
+#include "bridge/js_value.h"
 
 namespace VirelantDesktop {
 

@@ -1,8 +1,8 @@
-#include "app/bridge/package_provider.h"
+#include "bridge/package_provider.h"
 
 #include <mutex>
 
-#include "app/bridge/module_registration.h"
+#include "bridge/module_registration.h"
 
 namespace VirelantDesktop {
 namespace {

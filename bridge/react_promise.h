@@ -13,9 +13,9 @@
 #include <string>
 #include <utility>
 
-#include "app/bridge/js_value.h"
-#include "app/bridge/keep_alive.h"
-#include "app/bridge/promise_error.h"
+#include "bridge/js_value.h"
+#include "bridge/keep_alive.h"
+#include "bridge/promise_error.h"
 
 namespace VirelantDesktop {
 

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bridge/arg_conversion.h"
-#include "app/bridge/js_value.h"
-#include "app/bridge/react_context.h"
-#include "app/bridge/react_promise.h"
+#include "bridge/arg_conversion.h"
+#include "bridge/js_value.h"
+#include "bridge/react_context.h"
+#include "bridge/react_promise.h"
 
 namespace VirelantDesktop {
 

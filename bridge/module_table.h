@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/bridge/module_builder.h"
+#include "bridge/module_builder.h"
 
 namespace VirelantDesktop {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string_view>
 
-#include "app/bridge/js_value.h"
-#include "app/bridge/keep_alive.h"
+#include "bridge/js_value.h"
+#include "bridge/keep_alive.h"
 
 namespace VirelantDesktop {
 
