@@ -112,7 +112,7 @@ IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const 
   const std::string stem(StemOf(cleanedName));
   const bool opaque = format == ImageFormat::Jpeg || IsOpaque(*bitmap);
   std::string name = SanitizeFileName(stem + (format == ImageFormat::Png ? ".png" : ".jpg"));
-  if (!EncodeImageFile(*bitmap, format, kStagingJpegQuality, opaque, folder.PathOf(name))) {
+  if (!EncodeImageFileAt(*bitmap, format, kStagingJpegQuality, opaque, folder.Fd(), name)) {
     return IngestResult::Failed(kErrCopyFailed);
   }
   uint64_t size = FileSize(folder.PathOf(name));
@@ -122,7 +122,7 @@ IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const 
     platform::RemoveEntryAt(folder.Fd(), name);
     format = ImageFormat::Jpeg;
     name = SanitizeFileName(stem + ".jpg");
-    if (!EncodeImageFile(*bitmap, format, kStagingJpegQuality, /*opaque=*/true, folder.PathOf(name))) {
+    if (!EncodeImageFileAt(*bitmap, format, kStagingJpegQuality, /*opaque=*/true, folder.Fd(), name)) {
       return IngestResult::Failed(kErrCopyFailed);
     }
     size = FileSize(folder.PathOf(name));
@@ -225,7 +225,7 @@ IngestResult StageClipboardImage(std::string_view bytes, std::string_view extens
     if (!bitmap) return IngestResult::Failed(kErrUnsupported);
     // Screen captures carry no meaningful alpha: always a 24-bit PNG.
     const std::string pngName = SanitizeFileName(std::string(stem) + ".png");
-    if (!EncodeImageFile(*bitmap, ImageFormat::Png, kStagingJpegQuality, /*opaque=*/true, folder->PathOf(pngName))) {
+    if (!EncodeImageFileAt(*bitmap, ImageFormat::Png, kStagingJpegQuality, /*opaque=*/true, folder->Fd(), pngName)) {
       return IngestResult::Failed(kErrCopyFailed);
     }
     if (pngName != name) platform::RemoveEntryAt(folder->Fd(), name);
