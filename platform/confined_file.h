@@ -58,6 +58,11 @@ FileOpResult CopyFileInto(const std::string& source, const UniqueFd& folder, con
 // a component is missing, a link or of the wrong type.
 UniqueFd OpenFileBeneath(const UniqueFd& folder, std::string_view relative);
 
+// A path naming the open `file` itself, whatever its folders are renamed or
+// replaced by meanwhile, for libraries that only take paths; it stays valid
+// while `file` is open.
+std::string PathOfOpenFile(const UniqueFd& file);
+
 // CopyFileInto from an open regular file (read from its current offset),
 // the target created with `mode` as new files are: the umask and a folder's
 // default ACL apply (0666 gives a file the mode any new file of the user gets).

@@ -41,6 +41,25 @@ class StageFolder {
   std::string PathOf(const std::string& file) const { return path_ + "/" + file; }
   void Keep() noexcept { keep_ = true; }
 
+  // The staged file `file`, read through the open folder: nothing outside it
+  // is reached even when a folder above was replaced by a link meanwhile.
+  uint64_t SizeOf(const std::string& file) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? platform::InspectSourceFile(platform::PathOfOpenFile(staged)).size : 0;
+  }
+  std::string ThumbnailOf(const std::string& file) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? MakeThumbnail(platform::PathOfOpenFile(staged)) : std::string();
+  }
+  ProbedSize ProbeOf(const std::string& file) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? ProbeImageSize(platform::PathOfOpenFile(staged)) : ProbedSize{};
+  }
+  std::optional<Bitmap> DecodeOf(const std::string& file, uint32_t maxSide) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? DecodeOriented(platform::PathOfOpenFile(staged), maxSide) : std::nullopt;
+  }
+
  private:
   UniqueFd root_;
   UniqueFd fd_;
@@ -73,8 +92,6 @@ IngestResult WriteFailure(const FileOpResult& op) {
   return IngestResult::Failed(IsDiskFull(op.error) ? kErrDiskFull : kErrCopyFailed);
 }
 
-uint64_t FileSize(const std::string& path) { return platform::InspectSourceFile(path).size; }
-
 struct Source {
   std::string path;
   uint64_t size = 0;
@@ -98,7 +115,7 @@ IngestResult CopyIntoStage(const Source& source, StageFolder& folder, const std:
   result.mime = MimeForExtension(source.extension);
   result.width = width;
   result.height = height;
-  if (source.image) result.thumb = MakeThumbnail(result.path);
+  if (source.image) result.thumb = folder.ThumbnailOf(name);
   return result;
 }
 
@@ -115,7 +132,7 @@ IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const 
   if (!EncodeImageFileAt(*bitmap, format, kStagingJpegQuality, opaque, folder.Fd(), name)) {
     return IngestResult::Failed(kErrCopyFailed);
   }
-  uint64_t size = FileSize(folder.PathOf(name));
+  uint64_t size = folder.SizeOf(name);
   if (size > kMaxStagedImageBytes && format == ImageFormat::Png && opaque) {
     // Nothing is lost by JPEG when every pixel is opaque; noisy photographs
     // saved as PNG can exceed the limit where a JPEG stays far below it.
@@ -125,7 +142,7 @@ IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const 
     if (!EncodeImageFileAt(*bitmap, format, kStagingJpegQuality, /*opaque=*/true, folder.Fd(), name)) {
       return IngestResult::Failed(kErrCopyFailed);
     }
-    size = FileSize(folder.PathOf(name));
+    size = folder.SizeOf(name);
   }
   if (size > kMaxStagedImageBytes) return IngestResult::Failed(kErrTooLarge);
 
@@ -138,7 +155,7 @@ IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const 
   result.width = bitmap->width;
   result.height = bitmap->height;
   bitmap.reset();  // the thumbnail decodes the written file again
-  result.thumb = MakeThumbnail(result.path);
+  result.thumb = folder.ThumbnailOf(name);
   return result;
 }
 
@@ -218,10 +235,10 @@ IngestResult StageClipboardImage(std::string_view bytes, std::string_view extens
   if (!written.ok()) return WriteFailure(written);
 
   if (extension == "bmp") {
-    const ProbedSize probed = ProbeImageSize(folder->PathOf(name));
+    const ProbedSize probed = folder->ProbeOf(name);
     if (!probed.ok) return IngestResult::Failed(kErrUnsupported);
     if (uint64_t{probed.width} * probed.height > kMaxImagePixels) return IngestResult::Failed(kErrTooLarge);
-    std::optional<Bitmap> bitmap = DecodeOriented(folder->PathOf(name), kStagingMaxSide);
+    std::optional<Bitmap> bitmap = folder->DecodeOf(name, kStagingMaxSide);
     if (!bitmap) return IngestResult::Failed(kErrUnsupported);
     // Screen captures carry no meaningful alpha: always a 24-bit PNG.
     const std::string pngName = SanitizeFileName(std::string(stem) + ".png");
@@ -232,7 +249,7 @@ IngestResult StageClipboardImage(std::string_view bytes, std::string_view extens
     name = pngName;
   }
   const std::string path = folder->PathOf(name);
-  return Ingest(path, IngestKind::Media, FileSize(path));
+  return Ingest(path, IngestKind::Media, folder->SizeOf(name));
 }
 
 }  // namespace VirelantDesktop::attach

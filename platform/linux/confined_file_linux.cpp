@@ -113,6 +113,11 @@ UniqueFd OpenFileBeneath(const UniqueFd& folder, std::string_view relative) {
   return OpenRegularFile(parent ? parent.Get() : folder.Get(), name.c_str(), O_NOFOLLOW, info, error);
 }
 
+std::string PathOfOpenFile(const UniqueFd& file) {
+  // The kernel's link for a descriptor reopens the very file it holds.
+  return file ? "/proc/self/fd/" + std::to_string(file.Get()) : std::string();
+}
+
 FileOpResult CopyOpenFileInto(const UniqueFd& in, const UniqueFd& folder, const std::string& name,
                               uint64_t maxBytes, unsigned mode) {
   struct stat info {};

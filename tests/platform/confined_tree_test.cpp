@@ -72,6 +72,17 @@ TEST_F(ConfinedTreeTest, OpeningAFileBeneathRefusesLinksAtEveryLevel) {
   EXPECT_FALSE(OpenFileBeneath(tree, "a/../a/b/file"));
 }
 
+TEST_F(ConfinedTreeTest, AnOpenFileKeepsItsPathWhenItsFolderIsReplacedByALink) {
+  UniqueFd tree = OpenFolderNoFollow(dir_.Join("tree"));
+  UniqueFd file = OpenFileBeneath(tree, "a/b/file");
+  ASSERT_TRUE(file);
+  fs::rename(dir_.Join("tree/a/b"), dir_.Join("tree/a/moved"));
+  fs::create_directory_symlink(dir_.Join("outside/inner"), dir_.Join("tree/a/b"));
+  testing::WriteTextFile(dir_.Join("outside/inner/file"), "outside");
+  EXPECT_EQ(testing::ReadTextFile(PathOfOpenFile(file)), "x");
+  EXPECT_EQ(PathOfOpenFile(UniqueFd()), "");
+}
+
 // The mark needs write permission on the file, which its owner loses once it
 // is read-only; root never notices, so this runs as an ordinary user.
 TEST_F(ConfinedTreeTest, TheOriginIsMarkedBeforeTheModeChanges) {
