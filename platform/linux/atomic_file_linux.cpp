@@ -128,7 +128,8 @@ AtomicWriteResult WriteFileAtomic(const std::string& path, std::string_view data
   if (tempName.empty()) return Failure(AtomicWriteStage::CreateTemp, EINVAL);
   const UniqueFd folder = OpenFolder(folderPath);
   if (!folder) return Failure(AtomicWriteStage::CreateTemp, errno);
-  const UniqueFd tempFolder = tempFolderPath == folderPath ? UniqueFd(::dup(folder.Get())) : OpenFolder(tempFolderPath);
+  if (tempFolderPath == folderPath) return WriteThroughTemp(folder, tempName, folder, name, data, options.mode);
+  const UniqueFd tempFolder = OpenFolder(tempFolderPath);
   if (!tempFolder) return Failure(AtomicWriteStage::CreateTemp, errno);
   return WriteThroughTemp(tempFolder, tempName, folder, name, data, options.mode);
 }
