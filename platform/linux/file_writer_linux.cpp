@@ -56,11 +56,6 @@ FileStatus StatusOf(const std::string& path) noexcept {
   return status;
 }
 
-bool TouchModified(const std::string& path) noexcept {
-  const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
-  return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 bool TouchModifiedAt(const UniqueFd& folder, const std::string& name) noexcept {
   const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
   return utimensat(folder.Get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
