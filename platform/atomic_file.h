@@ -9,11 +9,15 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/unique_fd.h"
+
 namespace VirelantDesktop::platform {
 
 struct AtomicWriteOptions {
-  // The temporary file; empty means the target's path + ".tmp". One writer
-  // per target at a time (callers serialise their own writes).
+  // The temporary file; empty means TempNameFor(the target's name) in the
+  // target's folder (platform/temp_name.h: 21 bytes, so a target name of
+  // any allowed length has one). One writer per target at a time (callers
+  // serialise their own writes).
   std::string tempPath;
   // Mode of the new file (before the umask).
   mode_t mode = 0600;
@@ -30,9 +34,20 @@ struct AtomicWriteResult {
 
 // On any failure before the rename the temporary file is removed and the
 // target is left as it was. A failure to flush the folder after the rename
-// is reported, though the new content is already in place.
+// is reported, though the new content is already in place. A regular file
+// already at the temporary path is the leftover of an interrupted write and
+// is replaced; a link or anything else there fails the write. The folders
+// of `path` are opened following links.
 AtomicWriteResult WriteFileAtomic(const std::string& path, std::string_view data,
                                   const AtomicWriteOptions& options = {});
+
+// The same for the file `name` in the open `folder`, with the temporary file
+// TempNameFor(name) beside it; nothing outside `folder` is looked up by path.
+AtomicWriteResult WriteFileAtomicAt(const UniqueFd& folder, const std::string& name, std::string_view data,
+                                    mode_t mode = 0600);
+
+// The temporary path WriteFileAtomic uses for `path` when none is given.
+std::string DefaultTempPath(const std::string& path);
 
 const char* AtomicWriteStageName(AtomicWriteStage stage) noexcept;
 

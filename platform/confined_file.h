@@ -53,6 +53,22 @@ struct FileOpResult {
 FileOpResult CopyFileInto(const std::string& source, const UniqueFd& folder, const std::string& name,
                           uint64_t maxBytes);
 
+// Opens the regular file at `relative` ("a/b/name", no "." or "..") beneath
+// `folder` for reading, without following a link at any level; invalid when
+// a component is missing, a link or of the wrong type.
+UniqueFd OpenFileBeneath(const UniqueFd& folder, std::string_view relative);
+
+// A path naming the open `file` itself, whatever its folders are renamed or
+// replaced by meanwhile, for libraries that only take paths; it stays valid
+// while `file` is open.
+std::string PathOfOpenFile(const UniqueFd& file);
+
+// CopyFileInto from an open regular file (read from its current offset),
+// the target created with `mode` as new files are: the umask and a folder's
+// default ACL apply (0666 gives a file the mode any new file of the user gets).
+FileOpResult CopyOpenFileInto(const UniqueFd& source, const UniqueFd& folder, const std::string& name,
+                              uint64_t maxBytes, unsigned mode = 0600);
+
 // Writes `bytes` as the new file `name` in `folder` (created exclusively,
 // mode 0600), at most `pieceSize` bytes per write call. On failure the
 // partial file is removed.

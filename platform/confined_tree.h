@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,13 +74,21 @@ using TreeVisitor = std::function<void(const std::string& path, const FolderEntr
 using TreeFilter = std::function<bool(std::string_view relativeFolder, const FolderEntry& entry)>;
 void WalkFiles(const UniqueFd& folder, const std::string& prefix, const TreeFilter& skip, const TreeVisitor& visit);
 
-// Sets the mode of the file `name` in `folder` (links are left alone).
-bool SetFileModeAt(const UniqueFd& folder, const std::string& name, unsigned mode);
-
 // The URL a file came from, kept in the extended attribute
 // "user.xdg.origin.url". Setting it may fail silently (file systems without
 // user attributes); reading gives "" when there is none.
 void SetOriginUrl(const std::string& path, std::string_view url) noexcept;
 std::string OriginUrl(const std::string& path);
+// The same read on an open file.
+std::string OriginUrlOf(const UniqueFd& file);
+
+// Marks the regular file `name` in `folder` (a link there is refused) with
+// its origin URL (none when `url` is empty; failures of the mark are
+// ignored), then gives it `mode`, or keeps the mode it has when there is
+// none. The mark goes first: once a file is read-only only a privileged
+// process may change its user attributes. False when the file cannot be
+// opened or the mode not set.
+bool SetOriginAndModeAt(const UniqueFd& folder, const std::string& name, std::string_view url,
+                        std::optional<unsigned> mode) noexcept;
 
 }  // namespace VirelantDesktop::platform

@@ -41,8 +41,9 @@ struct FileStatus {
 };
 // What `path` names, a link at its end not followed.
 FileStatus StatusOf(const std::string& path) noexcept;
-// Sets the last-write time of the file `path` to now (a link is not followed).
-bool TouchModified(const std::string& path) noexcept;
+// Sets the last-write time of the entry `name` of the open `folder` to now (a
+// link is not followed).
+bool TouchModifiedAt(const UniqueFd& folder, const std::string& name) noexcept;
 // Nanoseconds since the epoch, by the clock file times use.
 int64_t FileClockNowNs() noexcept;
 

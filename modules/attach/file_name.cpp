@@ -154,6 +154,31 @@ void ReplaceDeviceName(std::u16string& stem) {
   if (IsDeviceName(std::u16string_view(stem).substr(0, end))) stem = kFallbackStem;
 }
 
+// The name from a cleaned stem and extension: the stem loses whole
+// characters from its end until the whole fits 255 bytes (`ext` is at most
+// 40 units, 118 bytes), then the device-name check runs once more (the cuts
+// can leave "CON" + 100 spaces + "x.txt" as "CON"), and an empty stem
+// becomes "file", which keeps within the limits.
+std::string FinishName(std::u16string stem, std::u16string_view ext) {
+  const size_t extBytes = Utf8Length(ext);
+  if (Utf8Length(stem) + extBytes > kMaxNameBytes) {
+    const size_t budget = kMaxNameBytes - extBytes;
+    size_t kept = 0, bytes = 0;
+    while (kept < stem.size()) {
+      const size_t units = IsHighSurrogate(stem[kept]) ? 2 : 1;
+      const size_t charBytes = units == 2 ? 4 : Utf8Bytes(stem[kept]);
+      if (bytes + charBytes > budget) break;
+      bytes += charBytes;
+      kept += units;
+    }
+    stem.resize(kept);
+    TrimTrailingDotsAndSpaces(stem);
+  }
+  ReplaceDeviceName(stem);
+  if (stem.empty()) stem = kFallbackStem;
+  return EncodeUtf8(stem) + EncodeUtf8(ext);
+}
+
 }  // namespace
 
 std::string SanitizeFileName(std::string_view utf8Name) {
@@ -183,26 +208,16 @@ std::string SanitizeFileName(std::string_view utf8Name) {
 
   // The extension takes at most 118 bytes (the dot, then 39 units of at most
   // 3 bytes each), so the stem keeps at least 134 bytes here.
-  const size_t extBytes = Utf8Length(ext);
-  if (Utf8Length(stem) + extBytes > kMaxNameBytes) {
-    const size_t budget = kMaxNameBytes - extBytes;
-    size_t kept = 0, bytes = 0;
-    while (kept < stem.size()) {
-      const size_t units = IsHighSurrogate(stem[kept]) ? 2 : 1;
-      const size_t charBytes = units == 2 ? 4 : Utf8Bytes(stem[kept]);
-      if (bytes + charBytes > budget) break;
-      bytes += charBytes;
-      kept += units;
-    }
-    stem.resize(kept);
-    TrimTrailingDotsAndSpaces(stem);
-  }
+  return FinishName(std::move(stem), ext);
+}
 
-  // The cuts can leave a device name behind ("CON" + 100 spaces + "x.txt"):
-  // checked once more, it becomes "file", which keeps within the limits.
-  ReplaceDeviceName(stem);
-  if (stem.empty()) stem = kFallbackStem;
-  return EncodeUtf8(stem) + EncodeUtf8(ext);
+std::string WithExtension(std::string_view name, std::string_view extension) {
+  std::u16string ext = DecodeKept(extension);
+  CutUnits(ext, kMaxExtensionUnits - 1);
+  while (!ext.empty() && IsDotOrSpace(ext.back())) ext.pop_back();
+  if (ext.empty()) return std::string(name);
+  ext.insert(ext.begin(), u'.');
+  return FinishName(DecodeKept(name), ext);
 }
 
 }  // namespace VirelantDesktop::attach

@@ -42,4 +42,12 @@ inline constexpr size_t kMaxNameBytes = 255;       // UTF-8, the Linux limit
 
 std::string SanitizeFileName(std::string_view utf8Name);
 
+// A cleaned name (a SanitizeFileName result) with "." + `extension` added,
+// the extension kept whole: the name loses whole characters from its end
+// (then trailing dots and spaces) until the result fits 255 bytes. The
+// extension is cleaned like a name's (dropped characters, at most 39 units,
+// no trailing dots or spaces); an empty one leaves the name as it is. The
+// 100-unit rule is not applied again.
+std::string WithExtension(std::string_view name, std::string_view extension);
+
 }  // namespace VirelantDesktop::attach

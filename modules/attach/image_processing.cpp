@@ -148,6 +148,20 @@ bool EncodeImageFile(const Bitmap& bitmap, ImageFormat format, float quality, bo
   }
 }
 
+bool EncodeImageFileAt(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
+                       const platform::UniqueFd& folder, const std::string& name) {
+  try {
+    const auto encoded = EncodeImage(bitmap, format, quality, opaque);
+    if (!encoded) return false;
+    const platform::AtomicWriteResult written = platform::WriteFileAtomicAt(folder, name, *encoded);
+    if (written.ok()) return true;
+    if (written.failedStage == platform::AtomicWriteStage::SyncFolder) platform::RemoveEntryAt(folder, name);
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
 std::string MakeThumbnail(const std::string& path) {
   try {
     const auto bitmap = DecodeOriented(path, kThumbnailMaxSide);

@@ -34,6 +34,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace VirelantDesktop::attach {
 
 // 8-bit BGRA, not premultiplied, rows of width*4 bytes with no padding.
@@ -90,6 +92,9 @@ bool IsOpaque(const Bitmap& bitmap);
 // On any failure the partly written file is removed and false returned.
 bool EncodeImageFile(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
                      const std::string& path);
+// The same for the file `name` in the open `folder` (no path looked up).
+bool EncodeImageFileAt(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
+                       const platform::UniqueFd& folder, const std::string& name);
 
 // "data:image/jpeg;base64,..." of the picture scaled to at most 128 pixels,
 // quality 0.7; "" on any failure.

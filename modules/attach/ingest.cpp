@@ -41,6 +41,25 @@ class StageFolder {
   std::string PathOf(const std::string& file) const { return path_ + "/" + file; }
   void Keep() noexcept { keep_ = true; }
 
+  // The staged file `file`, read through the open folder: nothing outside it
+  // is reached even when a folder above was replaced by a link meanwhile.
+  uint64_t SizeOf(const std::string& file) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? platform::InspectSourceFile(platform::PathOfOpenFile(staged)).size : 0;
+  }
+  std::string ThumbnailOf(const std::string& file) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? MakeThumbnail(platform::PathOfOpenFile(staged)) : std::string();
+  }
+  ProbedSize ProbeOf(const std::string& file) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? ProbeImageSize(platform::PathOfOpenFile(staged)) : ProbedSize{};
+  }
+  std::optional<Bitmap> DecodeOf(const std::string& file, uint32_t maxSide, DecodeFailure* why) const {
+    const UniqueFd staged = platform::OpenFileBeneath(fd_, file);
+    return staged ? DecodeOriented(platform::PathOfOpenFile(staged), maxSide, why) : std::nullopt;
+  }
+
  private:
   UniqueFd root_;
   UniqueFd fd_;
@@ -78,8 +97,6 @@ IngestResult WriteFailure(const FileOpResult& op) {
   return IngestResult::Failed(IsDiskFull(op.error) ? kErrDiskFull : kErrCopyFailed);
 }
 
-uint64_t FileSize(const std::string& path) { return platform::InspectSourceFile(path).size; }
-
 struct Source {
   std::string path;
   uint64_t size = 0;
@@ -103,7 +120,7 @@ IngestResult CopyIntoStage(const Source& source, StageFolder& folder, const std:
   result.mime = MimeForExtension(source.extension);
   result.width = width;
   result.height = height;
-  if (source.image) result.thumb = MakeThumbnail(result.path);
+  if (source.image) result.thumb = folder.ThumbnailOf(name);
   return result;
 }
 
@@ -118,20 +135,20 @@ IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const 
   const std::string stem(StemOf(cleanedName));
   const bool opaque = format == ImageFormat::Jpeg || IsOpaque(*bitmap);
   std::string name = SanitizeFileName(stem + (format == ImageFormat::Png ? ".png" : ".jpg"));
-  if (!EncodeImageFile(*bitmap, format, kStagingJpegQuality, opaque, folder.PathOf(name))) {
+  if (!EncodeImageFileAt(*bitmap, format, kStagingJpegQuality, opaque, folder.Fd(), name)) {
     return IngestResult::Failed(kErrCopyFailed);
   }
-  uint64_t size = FileSize(folder.PathOf(name));
+  uint64_t size = folder.SizeOf(name);
   if (size > kMaxStagedImageBytes && format == ImageFormat::Png && opaque) {
     // Nothing is lost by JPEG when every pixel is opaque; noisy photographs
     // saved as PNG can exceed the limit where a JPEG stays far below it.
     platform::RemoveEntryAt(folder.Fd(), name);
     format = ImageFormat::Jpeg;
     name = SanitizeFileName(stem + ".jpg");
-    if (!EncodeImageFile(*bitmap, format, kStagingJpegQuality, /*opaque=*/true, folder.PathOf(name))) {
+    if (!EncodeImageFileAt(*bitmap, format, kStagingJpegQuality, /*opaque=*/true, folder.Fd(), name)) {
       return IngestResult::Failed(kErrCopyFailed);
     }
-    size = FileSize(folder.PathOf(name));
+    size = folder.SizeOf(name);
   }
   if (size > kMaxStagedImageBytes) return IngestResult::Failed(kErrTooLarge);
 
@@ -144,7 +161,7 @@ IngestResult ReEncodeIntoStage(const Source& source, StageFolder& folder, const 
   result.width = bitmap->width;
   result.height = bitmap->height;
   bitmap.reset();  // the thumbnail decodes the written file again
-  result.thumb = MakeThumbnail(result.path);
+  result.thumb = folder.ThumbnailOf(name);
   return result;
 }
 
@@ -224,22 +241,22 @@ IngestResult StageClipboardImage(std::string_view bytes, std::string_view extens
   if (!written.ok()) return WriteFailure(written);
 
   if (extension == "bmp") {
-    const ProbedSize probed = ProbeImageSize(folder->PathOf(name));
+    const ProbedSize probed = folder->ProbeOf(name);
     if (!probed.ok) return IngestResult::Failed(kErrUnsupported);
     if (uint64_t{probed.width} * probed.height > kMaxImagePixels) return IngestResult::Failed(kErrTooLarge);
     DecodeFailure why = DecodeFailure::Unreadable;
-    std::optional<Bitmap> bitmap = DecodeOriented(folder->PathOf(name), kStagingMaxSide, &why);
+    std::optional<Bitmap> bitmap = folder->DecodeOf(name, kStagingMaxSide, &why);
     if (!bitmap) return IngestResult::Failed(DecodeFailureCode(why));
     // Screen captures carry no meaningful alpha: always a 24-bit PNG.
     const std::string pngName = SanitizeFileName(std::string(stem) + ".png");
-    if (!EncodeImageFile(*bitmap, ImageFormat::Png, kStagingJpegQuality, /*opaque=*/true, folder->PathOf(pngName))) {
+    if (!EncodeImageFileAt(*bitmap, ImageFormat::Png, kStagingJpegQuality, /*opaque=*/true, folder->Fd(), pngName)) {
       return IngestResult::Failed(kErrCopyFailed);
     }
     if (pngName != name) platform::RemoveEntryAt(folder->Fd(), name);
     name = pngName;
   }
   const std::string path = folder->PathOf(name);
-  return Ingest(path, IngestKind::Media, FileSize(path));
+  return Ingest(path, IngestKind::Media, folder->SizeOf(name));
 }
 
 }  // namespace VirelantDesktop::attach

@@ -157,16 +157,19 @@ class BodySink final : public TransferSink {
   ProgressThrottle throttle_;
 };
 
-// Puts the finished ".part" in place as hash.ext, read-only, then removes
-// the copies of the same hash with other extensions. The old copies stay
-// until the new file is in place, so a failed move loses nothing.
+// Puts the finished ".part" in place as hash.ext, marked with its source URL
+// and then read-only (in that order: the owner cannot mark a read-only
+// file), then removes the copies of the same hash with other extensions. The
+// old copies stay until the new file is in place, so a failed move loses
+// nothing.
 std::string Finalise(const DiskTarget& disk, const FetchRequest& request, const char* ext) {
   const std::string finalName = request.hash + "." + ext;
-  if (!platform::SetFileModeAt(disk.folder, disk.partName, kCachedMode)) throw MErr(kCacheUnavailable);
+  if (!platform::SetOriginAndModeAt(disk.folder, disk.partName, request.url, kCachedMode)) {
+    throw MErr(kCacheUnavailable);
+  }
   int error = 0;
   if (!platform::RenameAt(disk.folder, disk.partName, finalName, error)) throw MErr(WriteFailure(error));
   const std::string finalPath = disk.folderPath + "/" + finalName;
-  platform::SetOriginUrl(finalPath, request.url);
   for (const platform::FolderEntry& entry : platform::ListFolder(disk.folder)) {
     if (entry.name == finalName || !platform::StartsWithIgnoringAsciiCase(entry.name, request.hash + ".")) continue;
     if (entry.name.size() >= 5 && entry.name.compare(entry.name.size() - 5, 5, kPartSuffix) == 0) continue;
@@ -181,11 +184,11 @@ JSValue RunDownload(State& state, Job& job, const FetchRequest& request, const P
   std::optional<DiskTarget> disk;
   if (!request.memoryOnly) {
     std::lock_guard store(state.storeLock);
+    ScopeFolder scope = OpenScopeDir(CacheScope{request.uid, request.ws, request.thread});
+    if (!scope) throw MErr(kCacheUnavailable);
     DiskTarget target;
-    target.folderPath = MakeScopeDir(CacheScope{request.uid, request.ws, request.thread});
-    if (target.folderPath.empty()) throw MErr(kCacheUnavailable);
-    target.folder = platform::OpenFolderNoFollow(target.folderPath);
-    if (!target.folder) throw MErr(kCacheUnavailable);
+    target.folder = std::move(scope.fd);
+    target.folderPath = std::move(scope.path);
     target.partName = request.hash + kPartSuffix;
     disk = std::move(target);
   }

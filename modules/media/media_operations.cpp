@@ -14,6 +14,7 @@
 #include "platform/confined_tree.h"
 #include "platform/file_writer.h"
 #include "platform/random_id.h"
+#include "platform/temp_name.h"
 
 namespace VirelantDesktop::media {
 namespace {
@@ -22,7 +23,9 @@ using platform::EntryType;
 
 constexpr int64_t kTouchAfterNs = int64_t{60} * 1000000000;
 constexpr unsigned kReadOnlyMode = 0444;
-constexpr unsigned kSavedMode = 0644;
+// A saved copy is a new file of the user's: 0666 less the umask (or what
+// the folder's default ACL says), as any program's new file.
+constexpr unsigned kNewFileMode = 0666;
 
 std::string_view FileNameOf(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -72,7 +75,7 @@ std::string DisplayName(std::string_view name, std::string_view cachedPath) {
   std::string display = attach::SanitizeFileName(name);
   if (ExtensionOf(display).empty()) {
     const std::string_view ext = ExtensionOf(FileNameOf(cachedPath));
-    if (!ext.empty()) display += "." + std::string(ext);
+    if (!ext.empty()) display = attach::WithExtension(display, ext);
   }
   return display;
 }
@@ -97,17 +100,15 @@ std::optional<std::string> GuardCachePath(const std::string& path, bool material
 JSValue Peek(State& state, const CacheScope& scope, std::string_view url) {
   std::lock_guard store(state.storeLock);
   RunHousekeeping(state);
-  const std::string folder = MakeScopeDir(scope);
-  if (folder.empty()) return nullptr;
+  const ScopeFolder folder = OpenScopeDir(scope);
+  if (!folder) return nullptr;
   const std::string hash = CacheHash(scope.ws, url);
-  const std::string file = hash.empty() ? std::string() : FindCachedFile(folder, hash);
-  if (file.empty()) return nullptr;
-  const platform::FileStatus status = platform::StatusOf(file);
-  if (status.type != EntryType::File) return nullptr;
-  if (platform::FileClockNowNs() - status.modifiedNs > kTouchAfterNs) platform::TouchModified(file);
-  return JSValue{{"path", file},
-                 {"bytes", status.size},
-                 {"mime", MimeOfExtension(ExtensionOf(FileNameOf(file)))}};
+  const std::optional<platform::FolderEntry> file = hash.empty() ? std::nullopt : FindCachedEntry(folder.fd, hash);
+  if (!file) return nullptr;
+  if (platform::FileClockNowNs() - file->modifiedNs > kTouchAfterNs) platform::TouchModifiedAt(folder.fd, file->name);
+  return JSValue{{"path", folder.path + "/" + file->name},
+                 {"bytes", file->size},
+                 {"mime", MimeOfExtension(ExtensionOf(file->name))}};
 }
 
 void Remove(State& state, const CacheScope& scope, std::string_view url) {
@@ -122,13 +123,11 @@ void Remove(State& state, const CacheScope& scope, std::string_view url) {
 
   std::lock_guard store(state.storeLock);
   RunHousekeeping(state);
-  const std::string folderPath = MakeScopeDir(scope);
+  const ScopeFolder folder = OpenScopeDir(scope);
   const std::string hash = CacheHash(scope.ws, url);
-  if (folderPath.empty() || hash.empty()) return;
-  const platform::UniqueFd folder = platform::OpenFolderNoFollow(folderPath);
-  if (!folder) return;
-  for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
-    if (platform::StartsWithIgnoringAsciiCase(entry.name, hash + ".")) platform::RemoveEntryAt(folder, entry.name);
+  if (!folder || hash.empty()) return;
+  for (const platform::FolderEntry& entry : platform::ListFolder(folder.fd)) {
+    if (platform::StartsWithIgnoringAsciiCase(entry.name, hash + ".")) platform::RemoveEntryAt(folder.fd, entry.name);
   }
 }
 
@@ -146,7 +145,13 @@ bool RemoveThread(State& state, const CacheScope& scope) {
   RunHousekeeping(state);
   const std::string root = MediaRoot();
   if (root.empty()) return false;
-  platform::RemoveTree(root + "/" + scope.uid + "/" + scope.ws + "/" + scope.thread);  // its result does not matter
+  // The thread's folder is reached from the root without following a link:
+  // a link at the uid or ws level leaves nothing to remove, one in the
+  // thread's place is unlinked. The removal's result does not matter.
+  const platform::UniqueFd rootFd = platform::OpenFolderNoFollow(root);
+  const platform::UniqueFd workspace =
+      rootFd ? platform::OpenFolderBeneath(rootFd, scope.uid + "/" + scope.ws, /*create=*/false) : platform::UniqueFd();
+  if (workspace) platform::RemoveTreeAt(workspace, scope.thread);
   return true;
 }
 
@@ -212,8 +217,12 @@ CopyOutcome Materialize(State& state, const std::string& path, std::string_view 
   RunHousekeeping(state);
   const std::optional<std::string> source = GuardCachePath(path, false);
   if (!source) return {{}, kPathDenied};
-  const std::string display = DisplayName(name, *source);
   const std::string root = MediaRoot();
+  // Read by walking down from the root: a folder swapped for a link since
+  // the guard cannot lead the copy outside.
+  const platform::UniqueFd input = OpenFileBelowRoot(root, *source);
+  if (!input) return {{}, kPathDenied};
+  const std::string display = DisplayName(name, *source);
   const platform::UniqueFd rootFd = platform::OpenFolderNoFollow(root);
   const platform::UniqueFd tmpFd =
       rootFd ? platform::OpenFolderBeneath(rootFd, kTmpEntry, /*create=*/true) : platform::UniqueFd();
@@ -226,12 +235,8 @@ CopyOutcome Materialize(State& state, const std::string& path, std::string_view 
   const platform::UniqueFd folder = tmpFd ? platform::MakeFolderAt(tmpFd, guid) : platform::UniqueFd();
   if (!folder) return {{}, kCacheUnavailable};
   const std::string copy = root + "/" + kTmpEntry + "/" + guid + "/" + display;
-  if (!platform::CopyFileInto(*source, folder, display, std::numeric_limits<uint64_t>::max()).ok()) {
-    platform::RemoveTreeAt(tmpFd, guid);
-    return {{}, kCacheUnavailable};
-  }
-  WriteZoneMark(copy, platform::OriginUrl(*source));
-  if (!platform::SetFileModeAt(folder, display, kReadOnlyMode)) {
+  if (!platform::CopyOpenFileInto(input, folder, display, std::numeric_limits<uint64_t>::max()).ok() ||
+      !platform::SetOriginAndModeAt(folder, display, platform::OriginUrlOf(input), kReadOnlyMode)) {
     platform::RemoveTreeAt(tmpFd, guid);
     return {{}, kCacheUnavailable};
   }
@@ -261,17 +266,19 @@ bool SaveCopyTo(State& state, const std::string& source, const std::string& dest
   const std::string parent = platform::CanonicalPath(destination.substr(0, destination.rfind('/') + 1));
   const platform::UniqueFd parentFd = parent.empty() ? platform::UniqueFd() : platform::OpenFolderNoFollow(parent);
   if (!parentFd) return false;
-  std::string staging;
-  try {
-    staging = "." + name + "." + platform::NewGuidString() + ".part";
-  } catch (...) {
-    return false;
-  }
   {
     std::lock_guard store(state.storeLock);
-    if (!platform::CopyFileInto(source, parentFd, staging, std::numeric_limits<uint64_t>::max()).ok()) return false;
-    platform::SetFileModeAt(parentFd, staging, kSavedMode);
-    WriteZoneMark(parent + "/" + staging, platform::OriginUrl(source));
+    const platform::UniqueFd input = OpenFileBelowRoot(MediaRoot(), source);
+    if (!input) return false;
+    // A short name of fixed length (the destination's own name may take all
+    // 255 bytes a name can have), created exclusively.
+    const std::string staging = platform::RandomTempName();
+    if (!platform::CopyOpenFileInto(input, parentFd, staging, std::numeric_limits<uint64_t>::max(), kNewFileMode)
+             .ok()) {
+      return false;
+    }
+    // The mode stays what the umask gave the new file.
+    platform::SetOriginAndModeAt(parentFd, staging, platform::OriginUrlOf(input), std::nullopt);
     int error = 0;
     if (!platform::RenameAt(parentFd, staging, name, error)) {
       platform::RemoveEntryAt(parentFd, staging);

@@ -26,7 +26,8 @@ const char* MimeOfExtension(std::string_view ext) noexcept;
 // Pure: the extensions a materialised copy may be opened with.
 bool IsOpenableExtension(std::string_view ext) noexcept;
 // Pure: the name a copy gets: `name` cleaned for a file name; when that has
-// no extension, the extension of `cachedPath`'s file is added.
+// no extension, the extension of `cachedPath`'s file is added, the name cut
+// so that the whole stays within 255 bytes.
 std::string DisplayName(std::string_view name, std::string_view cachedPath);
 
 // Blocks while a clear is running.

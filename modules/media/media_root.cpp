@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/confined_file.h"
 #include "platform/confined_tree.h"
 #include "platform/folders.h"
 
@@ -71,31 +72,46 @@ void ResetMediaRootForTesting() {
   g_root.clear();
 }
 
-std::string MakeScopeDir(const CacheScope& scope) {
+ScopeFolder OpenScopeDir(const CacheScope& scope) {
   const std::string root = MediaRoot();
   if (root.empty()) return {};
   UniqueFd rootFd = platform::OpenFolderNoFollow(root);
   if (!rootFd) return {};
   const std::string relative = scope.uid + "/" + scope.ws + "/" + scope.thread;
-  UniqueFd folder = platform::OpenFolderBeneath(rootFd, relative, /*create=*/true, 0700);
-  if (!folder) return {};
+  ScopeFolder folder{platform::OpenFolderBeneath(rootFd, relative, /*create=*/true, 0700), root + "/" + relative};
   // The folder reached without links must still lie inside the root.
-  const std::string actual = platform::PathOfOpen(folder);
-  const std::string expected = root + "/" + relative;
-  return actual == expected ? expected : std::string();
+  if (!folder.fd || platform::PathOfOpen(folder.fd) != folder.path) return {};
+  return folder;
+}
+
+std::string MakeScopeDir(const CacheScope& scope) { return OpenScopeDir(scope).path; }
+
+UniqueFd OpenFileBelowRoot(const std::string& root, const std::string& path) {
+  if (root.empty() || path.size() <= root.size() + 1 || path.compare(0, root.size(), root) != 0 ||
+      path[root.size()] != '/') {
+    return {};
+  }
+  UniqueFd rootFd = platform::OpenFolderNoFollow(root);
+  if (!rootFd) return {};
+  return platform::OpenFileBeneath(rootFd, std::string_view(path).substr(root.size() + 1));
+}
+
+std::optional<platform::FolderEntry> FindCachedEntry(const UniqueFd& folder, std::string_view hash) {
+  const std::string prefix = std::string(hash) + ".";
+  for (platform::FolderEntry& entry : platform::ListFolder(folder)) {
+    if (entry.type != EntryType::File || entry.name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (EndsWith(entry.name, kPartSuffix)) continue;
+    return std::move(entry);
+  }
+  return std::nullopt;
 }
 
 std::string FindCachedFile(const std::string& folder, std::string_view hash) {
   const std::string root = MediaRoot();
   UniqueFd fd = root.empty() ? UniqueFd() : OpenBelowRoot(root, folder);
   if (!fd) return {};
-  const std::string prefix = std::string(hash) + ".";
-  for (const platform::FolderEntry& entry : platform::ListFolder(fd)) {
-    if (entry.type != EntryType::File || entry.name.compare(0, prefix.size(), prefix) != 0) continue;
-    if (EndsWith(entry.name, kPartSuffix)) continue;
-    return folder + "/" + entry.name;
-  }
-  return {};
+  const std::optional<platform::FolderEntry> entry = FindCachedEntry(fd, hash);
+  return entry ? folder + "/" + entry->name : std::string();
 }
 
 std::vector<CacheFile> ListCacheFiles(const std::string& root, bool includePart) {

@@ -11,16 +11,20 @@
 //   pending-wipe             a clear was started and has not finished
 //
 // No operation here follows a symbolic link below the root, and none can
-// write or delete outside it.
+// read, write or delete outside it: paths below the root are walked from the
+// root's open folder with O_NOFOLLOW at every level.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "modules/media/cache_scope.h"
 #include "modules/media/media_state.h"
+#include "platform/confined_tree.h"
+#include "platform/unique_fd.h"
 
 namespace VirelantDesktop::media {
 
@@ -37,13 +41,30 @@ std::string MediaRoot();
 // Test-only: forget the computed root (the cache folder variable changed).
 void ResetMediaRootForTesting();
 
-// MediaRoot/uid/ws/thread, made as needed; "" when the root is unavailable
-// or any folder on the way is a link or not a folder.
+// A scope folder held open, with its path.
+struct ScopeFolder {
+  platform::UniqueFd fd;
+  std::string path;
+  explicit operator bool() const noexcept { return fd.IsValid(); }
+};
+
+// MediaRoot/uid/ws/thread, made as needed and opened by walking down from
+// the root; invalid when the root is unavailable or any folder on the way is
+// a link or not a folder (a link is refused, never followed or replaced).
+ScopeFolder OpenScopeDir(const CacheScope& scope);
+// The path of OpenScopeDir, or "".
 std::string MakeScopeDir(const CacheScope& scope);
+
+// The regular file `path`, strictly inside `root`, opened for reading by
+// walking down from the root without following a link at any level;
+// invalid otherwise.
+platform::UniqueFd OpenFileBelowRoot(const std::string& root, const std::string& path);
 
 // The finished file hash.* in `folder` (not a folder or link, not ".part"),
 // or "".
 std::string FindCachedFile(const std::string& folder, std::string_view hash);
+// The same in an open folder: the file's entry, or nullopt.
+std::optional<platform::FolderEntry> FindCachedEntry(const platform::UniqueFd& folder, std::string_view hash);
 
 struct CacheFile {
   std::string path;

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/unique_fd.h"
+#include "platform/temp_name.h"
 
 namespace VirelantDesktop::platform {
 namespace {
@@ -21,15 +21,15 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLO
 // A regular file already there is the leftover of an interrupted write and
 // is removed first; a symlink or anything else is left alone and reported
 // (O_EXCL never follows a symlink at the final component, see open(2)).
-UniqueFd CreateTemp(const std::string& temp, mode_t mode, int& error) {
-  UniqueFd fd(::open(temp.c_str(), kCreateFlags, mode));
+UniqueFd CreateTemp(const UniqueFd& folder, const std::string& temp, mode_t mode, int& error) {
+  UniqueFd fd(::openat(folder.Get(), temp.c_str(), kCreateFlags, mode));
   if (fd) return fd;
   if (errno != EEXIST) {
     error = errno;
     return fd;
   }
   struct stat info {};
-  if (::lstat(temp.c_str(), &info) != 0) {
+  if (::fstatat(folder.Get(), temp.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     error = errno;
     return {};
   }
@@ -41,11 +41,11 @@ UniqueFd CreateTemp(const std::string& temp, mode_t mode, int& error) {
     error = S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
     return {};
   }
-  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) {
+  if (::unlinkat(folder.Get(), temp.c_str(), 0) != 0 && errno != ENOENT) {
     error = errno;
     return {};
   }
-  fd.Reset(::open(temp.c_str(), kCreateFlags, mode));
+  fd.Reset(::openat(folder.Get(), temp.c_str(), kCreateFlags, mode));
   if (!fd) error = errno;
   return fd;
 }
@@ -68,37 +68,26 @@ int WriteAll(int fd, std::string_view data) {
   return 0;
 }
 
-std::string ParentFolder(const std::string& path) {
+// "dir/name" -> "dir" and "name"; "name" -> "." and "name"; "/name" -> "/".
+void SplitPath(const std::string& path, std::string& folder, std::string& name) {
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Makes the rename itself durable: the new folder entry is only on disk
-// once the folder has been flushed (fsync(2), NOTES).
-int SyncFolder(const std::string& folder) {
-  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd) return errno;
-  if (::fsync(fd.Get()) != 0) return errno;
-  return 0;
+UniqueFd OpenFolder(const std::string& path) {
+  return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-}  // namespace
-
-AtomicWriteResult WriteFileAtomic(const std::string& path, std::string_view data,
-                                  const AtomicWriteOptions& options) {
-  const std::string temp = options.tempPath.empty() ? path + ".tmp" : options.tempPath;
-  // A temporary file that is the target itself would be removed as a
-  // leftover: refuse rather than lose the old content.
-  if (path.empty() || temp == path) return Failure(AtomicWriteStage::CreateTemp, EINVAL);
-
+AtomicWriteResult WriteThroughTemp(const UniqueFd& tempFolder, const std::string& tempName,
+                                   const UniqueFd& folder, const std::string& name, std::string_view data,
+                                   mode_t mode) {
   int error = 0;
-  UniqueFd fd = CreateTemp(temp, options.mode, error);
+  UniqueFd fd = CreateTemp(tempFolder, tempName, mode, error);
   if (!fd) return Failure(AtomicWriteStage::CreateTemp, error);
 
-  auto discard = [&temp](AtomicWriteStage stage, int failure) {
-    ::unlink(temp.c_str());
+  auto discard = [&](AtomicWriteStage stage, int failure) {
+    ::unlinkat(tempFolder.Get(), tempName.c_str(), 0);
     return Failure(stage, failure);
   };
 
@@ -109,14 +98,51 @@ AtomicWriteResult WriteFileAtomic(const std::string& path, std::string_view data
   // Some file systems (NFS) report write errors only on close.
   if (::close(fd.Release()) != 0) return discard(AtomicWriteStage::Write, errno);
 
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
+  if (::renameat(tempFolder.Get(), tempName.c_str(), folder.Get(), name.c_str()) != 0) {
     return discard(AtomicWriteStage::Rename, errno);
   }
-
-  if (int failure = SyncFolder(ParentFolder(path)); failure != 0) {
-    return Failure(AtomicWriteStage::SyncFolder, failure);
-  }
+  // The rename itself is durable only once the folder has been flushed
+  // (fsync(2), NOTES).
+  if (::fsync(folder.Get()) != 0) return Failure(AtomicWriteStage::SyncFolder, errno);
   return {};
+}
+
+}  // namespace
+
+std::string DefaultTempPath(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, folder, name);
+  return (folder == "/" ? "" : folder) + "/" + TempNameFor(name);
+}
+
+AtomicWriteResult WriteFileAtomic(const std::string& path, std::string_view data,
+                                  const AtomicWriteOptions& options) {
+  const std::string temp = options.tempPath.empty() ? DefaultTempPath(path) : options.tempPath;
+  // A temporary file that is the target itself would be removed as a
+  // leftover: refuse rather than lose the old content.
+  if (path.empty() || path.back() == '/' || temp == path) return Failure(AtomicWriteStage::CreateTemp, EINVAL);
+
+  std::string folderPath, name, tempFolderPath, tempName;
+  SplitPath(path, folderPath, name);
+  SplitPath(temp, tempFolderPath, tempName);
+  if (tempName.empty()) return Failure(AtomicWriteStage::CreateTemp, EINVAL);
+  const UniqueFd folder = OpenFolder(folderPath);
+  if (!folder) return Failure(AtomicWriteStage::CreateTemp, errno);
+  if (tempFolderPath == folderPath) return WriteThroughTemp(folder, tempName, folder, name, data, options.mode);
+  const UniqueFd tempFolder = OpenFolder(tempFolderPath);
+  if (!tempFolder) return Failure(AtomicWriteStage::CreateTemp, errno);
+  return WriteThroughTemp(tempFolder, tempName, folder, name, data, options.mode);
+}
+
+AtomicWriteResult WriteFileAtomicAt(const UniqueFd& folder, const std::string& name, std::string_view data,
+                                    mode_t mode) {
+  if (!folder) return Failure(AtomicWriteStage::CreateTemp, EBADF);
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    return Failure(AtomicWriteStage::CreateTemp, EINVAL);
+  }
+  const std::string temp = TempNameFor(name);
+  if (temp == name) return Failure(AtomicWriteStage::CreateTemp, EINVAL);
+  return WriteThroughTemp(folder, temp, folder, name, data, mode);
 }
 
 const char* AtomicWriteStageName(AtomicWriteStage stage) noexcept {

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/confined_tree.h"
+
 namespace VirelantDesktop::platform {
 namespace {
 
@@ -94,9 +96,36 @@ FileOpResult CopyFileInto(const std::string& source, const UniqueFd& folder, con
   int error = 0;
   UniqueFd in = OpenRegularFile(AT_FDCWD, source.c_str(), 0, info, error);
   if (!in) return Failure(FileOpStatus::SourceFailed, error);
+  return CopyOpenFileInto(in, folder, name, maxBytes);
+}
+
+UniqueFd OpenFileBeneath(const UniqueFd& folder, std::string_view relative) {
+  const size_t slash = relative.rfind('/');
+  const std::string name(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
+  if (name.empty() || name == "." || name == "..") return {};
+  UniqueFd parent;
+  if (slash != std::string_view::npos) {
+    parent = OpenFolderBeneath(folder, relative.substr(0, slash), /*create=*/false);
+    if (!parent) return {};
+  }
+  struct stat info {};
+  int error = 0;
+  return OpenRegularFile(parent ? parent.Get() : folder.Get(), name.c_str(), O_NOFOLLOW, info, error);
+}
+
+std::string PathOfOpenFile(const UniqueFd& file) {
+  // The kernel's link for a descriptor reopens the very file it holds.
+  return file ? "/proc/self/fd/" + std::to_string(file.Get()) : std::string();
+}
+
+FileOpResult CopyOpenFileInto(const UniqueFd& in, const UniqueFd& folder, const std::string& name,
+                              uint64_t maxBytes, unsigned mode) {
+  struct stat info {};
+  if (!in || ::fstat(in.Get(), &info) != 0) return Failure(FileOpStatus::SourceFailed, in ? errno : EBADF);
+  if (!S_ISREG(info.st_mode)) return Failure(FileOpStatus::SourceFailed, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
   if (static_cast<uint64_t>(info.st_size) > maxBytes) return Failure(FileOpStatus::TooLarge, 0);
 
-  UniqueFd out(::openat(folder.Get(), name.c_str(), kCreateFlags, 0600));
+  UniqueFd out(::openat(folder.Get(), name.c_str(), kCreateFlags, static_cast<mode_t>(mode)));
   if (!out) return Failure(FileOpStatus::CreateFailed, errno);
 
   FileOpResult result{FileOpStatus::Ok, 0, 0};

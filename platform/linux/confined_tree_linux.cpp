@@ -67,6 +67,22 @@ bool ForEachEntry(const UniqueFd& folder, OnEntry&& onEntry) {
   return true;
 }
 
+// Reads the origin attribute with `get`, growing the buffer while it is too
+// small (attribute values are at most 64 KiB on Linux).
+template <class Get>
+std::string ReadOrigin(Get&& get) {
+  std::string value(4096, '\0');
+  for (;;) {
+    const ssize_t length = get(value.data(), value.size());
+    if (length >= 0) {
+      value.resize(static_cast<size_t>(length));
+      return value;
+    }
+    if (errno != ERANGE || value.size() >= (size_t{1} << 16)) return {};
+    value.resize(value.size() * 4);
+  }
+}
+
 }  // namespace
 
 bool CreateDirs(const std::string& path, unsigned mode) {
@@ -218,26 +234,35 @@ void WalkFiles(const UniqueFd& folder, const std::string& prefix, const TreeFilt
   }
 }
 
-bool SetFileModeAt(const UniqueFd& folder, const std::string& name, unsigned mode) {
-  if (EntryTypeAt(folder, name) != EntryType::File) return false;
-  return fchmodat(folder.Get(), name.c_str(), mode, 0) == 0;
-}
-
 void SetOriginUrl(const std::string& path, std::string_view url) noexcept {
   lsetxattr(path.c_str(), kOriginAttribute, url.data(), url.size(), 0);
 }
 
 std::string OriginUrl(const std::string& path) {
-  std::string value(4096, '\0');
-  for (;;) {
-    const ssize_t length = lgetxattr(path.c_str(), kOriginAttribute, value.data(), value.size());
-    if (length >= 0) {
-      value.resize(static_cast<size_t>(length));
-      return value;
-    }
-    if (errno != ERANGE || value.size() >= (size_t{1} << 16)) return {};
-    value.resize(value.size() * 4);
+  return ReadOrigin([&](char* data, size_t size) { return lgetxattr(path.c_str(), kOriginAttribute, data, size); });
+}
+
+std::string OriginUrlOf(const UniqueFd& file) {
+  return ReadOrigin([&](char* data, size_t size) { return fgetxattr(file.Get(), kOriginAttribute, data, size); });
+}
+
+bool SetOriginAndModeAt(const UniqueFd& folder, const std::string& name, std::string_view url,
+                        std::optional<unsigned> mode) noexcept {
+  // O_NONBLOCK: a FIFO swapped in cannot make the open wait.
+  UniqueFd file(openat(folder.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (!file || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const mode_t current = info.st_mode & 07777;
+  const mode_t target = mode ? static_cast<mode_t>(*mode & 07777) : current;
+  bool modeChanged = false;
+  if (!url.empty()) {
+    // Setting a user attribute needs write permission on the file itself,
+    // whatever the descriptor was opened for.
+    if ((current & S_IWUSR) == 0) modeChanged = fchmod(file.Get(), current | S_IWUSR) == 0;
+    fsetxattr(file.Get(), kOriginAttribute, url.data(), url.size(), 0);
   }
+  if (target == current && !modeChanged) return true;
+  return fchmod(file.Get(), target) == 0;
 }
 
 }  // namespace VirelantDesktop::platform

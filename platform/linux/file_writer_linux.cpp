@@ -56,9 +56,9 @@ FileStatus StatusOf(const std::string& path) noexcept {
   return status;
 }
 
-bool TouchModified(const std::string& path) noexcept {
+bool TouchModifiedAt(const UniqueFd& folder, const std::string& name) noexcept {
   const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
-  return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+  return utimensat(folder.Get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int64_t FileClockNowNs() noexcept {

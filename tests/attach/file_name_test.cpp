@@ -93,6 +93,26 @@ TEST(SanitizeFileName, ByteLimit) {
   });
 }
 
+// The extension of a cached file added to a cleaned name: it is kept whole
+// and the name gives way, so the whole is a valid name on Linux.
+TEST(WithExtension, TheNameGivesWayToTheExtension) {
+  const std::string hangul85 = SanitizeFileName(Repeat(kHangul, 100));
+  ASSERT_EQ(hangul85.size(), 255u);
+  const std::pair<std::string, std::string> cases[] = {
+      {WithExtension("report", "pdf"), "report.pdf"},
+      {WithExtension(std::string(100, 'a'), "pdf"), std::string(100, 'a') + ".pdf"},  // no unit cut
+      {WithExtension(hangul85, "pdf"), Repeat(kHangul, 83) + ".pdf"},
+      {WithExtension(Repeat(kHangul, 84) + " " + "x", "png"), Repeat(kHangul, 83) + ".png"},
+      {WithExtension("CON" + std::string(251, ' ') + "x", "txt"), "file.txt"},
+      {WithExtension("name", ""), "name"},
+      {WithExtension("name", "a/b"), "name.ab"},
+  };
+  for (const auto& [made, expected] : cases) {
+    EXPECT_EQ(made, expected);
+    EXPECT_LE(made.size(), kMaxNameBytes);
+  }
+}
+
 TEST(SanitizeFileName, InvalidUtf8BecomesOneReplacementPerByte) {
   ExpectAll({
       {"a\xFF" "b", "a" + kFffd + "b"},

@@ -184,6 +184,23 @@ TEST_F(IngestTest, LargeJpegIsReencodedUprightAt2048) {
   EXPECT_EQ(ThumbSize(upright.thumb), PictureSize(96, 128));
 }
 
+// Names at the 255-byte limit of Linux: the encoder's temporary file beside
+// the target must not need more.
+TEST_F(IngestTest, ReencodedImagesWithNamesAtTheByteLimit) {
+  const std::string hangul = "\xED\x95\x9C";  // 3 bytes
+  for (size_t ascii = 2; ascii <= 5; ++ascii) {
+    std::string stem;
+    for (int i = 0; i < 82; ++i) stem += hangul;
+    stem += std::string(ascii, 'a');
+    const std::string name = stem + ".jpg";  // 252 to 255 bytes
+    SCOPED_TRACE(name.size());
+    const IngestResult result = IngestFile(Source(name, images::Jpeg(images::Make(64, 48, Smooth))), IngestKind::Media);
+    ExpectStagedAlone(result);
+    EXPECT_EQ(result.name, name);
+    EXPECT_EQ(SizeOf(ReadTextFile(result.path)), PictureSize(64, 48));
+  }
+}
+
 TEST_F(IngestTest, SmallPngIsKeptAndLargePngStaysPng) {
   const std::string small = Source("Screen shot.png", images::Png(images::Make(1024, 768, Smooth), false));
   const IngestResult kept = IngestFile(small, IngestKind::Media);

@@ -1,11 +1,14 @@
 // The download engine end to end: the Media module against a local HTTPS
 // server standing in for the service.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <thread>
 
+#include "platform/confined_tree.h"
 #include "tests/media/media_test_fixture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
 
 namespace VirelantDesktop::media {
 namespace {
@@ -224,6 +227,42 @@ TEST_F(DownloadTest, HeadersLaterThanFifteenSecondsTimeOut) {
   ASSERT_TRUE(Settle(probe, 30s));
   EXPECT_EQ(probe->Error().code, "timeout");
   EXPECT_TRUE(ScopeFiles().empty());
+}
+
+// A finished download is marked with its URL before it becomes read-only:
+// afterwards only a privileged process could mark it, so the test runs the
+// download as an ordinary user.
+TEST_F(DownloadTest, TheCachedFileCarriesItsUrlForAnOrdinaryUser) {
+  const std::string home = dir_.Join("user");
+  std::filesystem::create_directories(home);
+  testing::WriteTextFile(home + "/probe", "x");
+  platform::SetOriginUrl(home + "/probe", "https://probe");
+  if (platform::OriginUrl(home + "/probe") != "https://probe") {
+    GTEST_SKIP() << "this file system keeps no user attributes, even for root";
+  }
+  // The authority's file lies in a folder only root may enter.
+  testing::WriteTextFile(home + "/ca.pem", testing::ReadTextFile(testing::HttpsTestServer::CaFile()));
+  testing::HandToUnprivilegedUser(home);
+  Server().Get("/api/storage/marked", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(kPng, "image/png");
+  });
+  // The server starts in the child: the test process itself stays single-threaded for the fork.
+  const std::string outcome = testing::RunInChild([&]() -> std::string {
+    server_.Start();
+    if (!testing::DropToUnprivilegedUser()) return "cannot drop privileges";
+    SetDownloadTrustForTesting(home + "/ca.pem", "app.talvek.chat:443:127.0.0.1:" + std::to_string(server_.Port()));
+    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    ResetMediaRootForTesting();
+    auto probe = media_.Call("fetchToCache", {Request("marked", "image", "r1")});
+    if (!probe->WaitSettled(std::chrono::seconds(30))) return "the download did not settle";
+    if (probe->IsRejected()) return "the download failed: " + probe->Error().code;
+    const std::string path = probe->Value()["path"].get<std::string>();
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || (info.st_mode & 07777) != 0444) return "the cached file is not read-only";
+    if (platform::OriginUrl(path) != Url("marked")) return "the cached file carries no origin URL";
+    return {};
+  });
+  EXPECT_EQ(outcome, "");
 }
 
 }  // namespace

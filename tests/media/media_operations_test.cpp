@@ -7,9 +7,11 @@
 
 #include "modules/media/cache_scope.h"
 #include "modules/media/media_module.h"
+#include "modules/media/media_operations.h"
 #include "platform/confined_tree.h"
 #include "platform/save_dialog.h"
 #include "tests/media/media_test_fixture.h"
+#include "tests/support/unprivileged.h"
 
 namespace VirelantDesktop::media {
 namespace {
@@ -17,6 +19,40 @@ namespace {
 namespace fs = std::filesystem;
 
 using VirelantDesktop::testing::ReadTextFile;
+
+const std::string kHangul = "\xED\x95\x9C";  // one syllable, three bytes
+
+std::string Repeat(const std::string& text, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += text;
+  return out;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Whether this file system keeps user attributes at all (as root).
+bool UserAttributesWork(const std::string& folder) {
+  const std::string probe = folder + "/xattr-probe";
+  testing::WriteTextFile(probe, "x");
+  platform::SetOriginUrl(probe, "https://probe");
+  const bool works = platform::OriginUrl(probe) == "https://probe";
+  fs::remove(probe);
+  return works;
+}
+
+class UmaskGuard {
+ public:
+  explicit UmaskGuard(mode_t mask) : old_(umask(mask)) {}
+  ~UmaskGuard() { umask(old_); }
+  UmaskGuard(const UmaskGuard&) = delete;
+  UmaskGuard& operator=(const UmaskGuard&) = delete;
+
+ private:
+  mode_t old_;
+};
 
 class RecordingOpener final : public platform::DesktopOpener {
  public:
@@ -168,6 +204,71 @@ TEST_F(MediaOperationsTest, SaveCopyWithAndWithoutADialogAndRevealAfterwards) {
   size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_.Join("Pictures"))) ++entries;
   EXPECT_EQ(entries, 1u) << "no half-written file beside it";
+}
+
+// Linux allows 255 bytes in a name: the extension added to a cut name and the
+// temporary name of a save must stay within it.
+TEST_F(MediaOperationsTest, LongNamesFitWithTheirExtension) {
+  const std::string pdf = Cached("long", "pdf", "long one");
+  const auto copy = CallAndWait("materialize", {pdf, Repeat(kHangul, 100)});
+  ASSERT_TRUE(copy->IsResolved()) << copy->Error().code;
+  const std::string copyName = fs::path(copy->Value().get<std::string>()).filename();
+  EXPECT_EQ(copyName, Repeat(kHangul, 83) + ".pdf");
+  EXPECT_EQ(ReadTextFile(copy->Value().get<std::string>()), "long one");
+
+  fs::create_directories(dir_.Join("Pictures"));
+  const std::string destination = dir_.Join("Pictures/" + std::string(246, 'n') + ".pdf");  // a 250-byte name
+  platform::InstallSaveDialog([&](const std::string&, platform::SaveDialogDone done) {
+    done(platform::PickOutcome::Chosen, destination);
+  });
+  EXPECT_EQ(Code("saveCopy", {pdf, "long"}), JSValue(destination).dump());
+  EXPECT_EQ(ReadTextFile(destination), "long one");
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_.Join("Pictures"))) ++entries;
+  EXPECT_EQ(entries, 1u) << "no temporary file left beside it";
+}
+
+TEST_F(MediaOperationsTest, SavedCopiesTakeTheModeOfANewFile) {
+  const std::string png = Cached("mode", "png", "picture");
+  const std::string destination = dir_.Join("saved.png");
+  platform::InstallSaveDialog([&](const std::string&, platform::SaveDialogDone done) {
+    done(platform::PickOutcome::Chosen, destination);
+  });
+  const bool marks = UserAttributesWork(dir_.path());
+  for (const auto& [mask, expected] : {std::pair<mode_t, mode_t>{022, 0644}, {027, 0640}, {077, 0600}, {0277, 0400}}) {
+    SCOPED_TRACE(::testing::Message() << "umask " << std::oct << mask);
+    UmaskGuard guard(mask);
+    EXPECT_EQ(Code("saveCopy", {png, "mode"}), JSValue(destination).dump());
+    EXPECT_EQ(ModeOf(destination), expected);
+    if (marks) {
+      EXPECT_EQ(platform::OriginUrl(destination), Url("mode"));
+    }
+  }
+}
+
+// The cached file is read-only; its copies must still carry their origin when
+// an ordinary user makes them (the owner cannot mark a read-only file).
+TEST_F(MediaOperationsTest, CopiesAreMarkedWithTheirOriginForAnOrdinaryUser) {
+  if (!UserAttributesWork(dir_.path())) GTEST_SKIP() << "this file system keeps no user attributes, even for root";
+  const std::string home = dir_.Join("user");
+  fs::create_directories(home + "/Pictures");
+  testing::HandToUnprivilegedUser(home);
+  const std::string outcome = testing::RunUnprivileged([&]() -> std::string {
+    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    ResetMediaRootForTesting();
+    const std::string cached = Cached("marked", "png", "picture");
+    if (platform::OriginUrl(cached) != Url("marked")) return "the cached file carries no origin";
+    State state;
+    const CopyOutcome copy = Materialize(state, cached, "copy");
+    if (copy.code) return std::string("materialize: ") + copy.code;
+    if (platform::OriginUrl(copy.path) != Url("marked")) return "the materialised copy carries no origin";
+    if (ModeOf(copy.path) != 0444) return "the materialised copy is not read-only";
+    const std::string saved = home + "/Pictures/saved.png";
+    if (!SaveCopyTo(state, cached, saved)) return "saveCopy failed";
+    if (platform::OriginUrl(saved) != Url("marked")) return "the saved copy carries no origin";
+    return {};
+  });
+  EXPECT_EQ(outcome, "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/temp_name.h"
 #include "tests/support/temp_dir.h"
 
 namespace VirelantDesktop::platform {
@@ -80,7 +82,7 @@ TEST(AtomicFileTest, CreatesFileWithContentAndPrivateMode) {
   EXPECT_EQ(result.error, 0);
   EXPECT_EQ(ReadTextFile(path), "{\"a\":1}");
   EXPECT_EQ(ModeOf(path), 0600u);
-  EXPECT_FALSE(Exists(path + ".tmp"));
+  EXPECT_FALSE(Exists(DefaultTempPath(path)));
 }
 
 TEST(AtomicFileTest, NewFileModeFollowsOptionsAndUmask) {
@@ -116,7 +118,7 @@ TEST(AtomicFileTest, ReplacesWholeContent) {
   ASSERT_TRUE(WriteFileAtomic(path, "").ok());
   EXPECT_EQ(ReadTextFile(path), "");
   EXPECT_EQ(fs::file_size(path), 0u);
-  EXPECT_FALSE(Exists(path + ".tmp"));
+  EXPECT_FALSE(Exists(DefaultTempPath(path)));
 }
 
 TEST(AtomicFileTest, WritesLargeContent) {
@@ -134,14 +136,54 @@ TEST(AtomicFileTest, ReplacesTempFileLeftByACrash) {
   TempDir temp;
   const std::string path = temp.Join("state");
   WriteTextFile(path, "old");
-  WriteTextFile(path + ".tmp", "half-written leftover that is longer than the new content");
-  ASSERT_EQ(chmod((path + ".tmp").c_str(), 0666), 0);
+  const std::string leftover = DefaultTempPath(path);
+  WriteTextFile(leftover, "half-written leftover that is longer than the new content");
+  ASSERT_EQ(chmod(leftover.c_str(), 0666), 0);
 
   ASSERT_TRUE(WriteFileAtomic(path, "new").ok());
 
   EXPECT_EQ(ReadTextFile(path), "new");
   EXPECT_EQ(ModeOf(path), 0600u);
-  EXPECT_FALSE(Exists(path + ".tmp"));
+  EXPECT_FALSE(Exists(leftover));
+}
+
+// Linux allows 255 bytes in a name: the temporary name must not depend on
+// the target's.
+TEST(AtomicFileTest, TheTemporaryNameIsShortWhateverTheTarget) {
+  TempDir temp;
+  const std::string longName(255, 'n');
+  EXPECT_EQ(DefaultTempPath(temp.Join(longName)), temp.Join(TempNameFor(longName)));
+  EXPECT_EQ(DefaultTempPath("/state"), "/" + TempNameFor("state"));
+  EXPECT_EQ(DefaultTempPath("state"), "./" + TempNameFor("state"));
+
+  const auto result = WriteFileAtomic(temp.Join(longName), "long");
+  ASSERT_TRUE(result.ok()) << ResultText(result);
+  EXPECT_EQ(ReadTextFile(temp.Join(longName)), "long");
+
+  UniqueFd folder(open(temp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+  WriteTextFile(temp.Join(TempNameFor("other" + longName.substr(5))), "leftover");
+  const auto at = WriteFileAtomicAt(folder, "other" + longName.substr(5), "at", 0640);
+  ASSERT_TRUE(at.ok()) << ResultText(at);
+  EXPECT_EQ(ReadTextFile(temp.Join("other" + longName.substr(5))), "at");
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(temp.path())) ++entries;
+  EXPECT_EQ(entries, 2u) << "the leftover was replaced, no temporary file stays";
+  EXPECT_EQ(WriteFileAtomicAt(folder, "a/b", "x").failedStage, AtomicWriteStage::CreateTemp);
+  EXPECT_EQ(WriteFileAtomicAt(folder, "..", "x").failedStage, AtomicWriteStage::CreateTemp);
+}
+
+TEST(TempNameTest, NamesAreFixedLengthHiddenAndFresh) {
+  for (const std::string& name : {RandomTempName(), TempNameFor(""), TempNameFor(std::string(255, 'x'))}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(name.size(), kTempNameBytes);
+    EXPECT_EQ(name.front(), '.');
+    EXPECT_EQ(name.substr(17), ".tmp");
+    EXPECT_EQ(name.find_first_not_of("0123456789abcdef", 1), 17u);
+  }
+  EXPECT_NE(RandomTempName(), RandomTempName());
+  EXPECT_EQ(TempNameFor("kv.json"), TempNameFor("kv.json")) << "fixed for a target";
+  EXPECT_NE(TempNameFor("kv.json"), TempNameFor("kv.jsoN"));
 }
 
 TEST(AtomicFileTest, UsesTheGivenTempPath) {
@@ -153,7 +195,7 @@ TEST(AtomicFileTest, UsesTheGivenTempPath) {
   ASSERT_TRUE(WriteFileAtomic(path, "content", options).ok());
   EXPECT_EQ(ReadTextFile(path), "content");
   EXPECT_FALSE(Exists(options.tempPath));
-  EXPECT_FALSE(Exists(path + ".tmp"));
+  EXPECT_FALSE(Exists(DefaultTempPath(path)));
 
   // Proof it is used: a temp path in a missing folder makes the write fail.
   options.tempPath = temp.Join("missing/state.tmp");
@@ -204,21 +246,21 @@ TEST(AtomicFileTest, FailuresLeaveTargetAndNoTempBehind) {
       {"symlink at the temp path",
        [](const TempDir& temp, AtomicWriteOptions&) {
          WriteTextFile(temp.Join("victim"), "keep");
-         fs::create_symlink(temp.Join("victim"), temp.Join("state.tmp"));
+         fs::create_symlink(temp.Join("victim"), DefaultTempPath(temp.Join("state")));
          WriteTextFile(temp.Join("state"), "old");
          return temp.Join("state");
        },
        AtomicWriteStage::CreateTemp, ELOOP},
       {"dangling symlink at the temp path",
        [](const TempDir& temp, AtomicWriteOptions&) {
-         fs::create_symlink(temp.Join("nowhere"), temp.Join("state.tmp"));
+         fs::create_symlink(temp.Join("nowhere"), DefaultTempPath(temp.Join("state")));
          return temp.Join("state");
        },
        AtomicWriteStage::CreateTemp, ELOOP},
       {"folder at the temp path",
        [](const TempDir& temp, AtomicWriteOptions&) {
-         fs::create_directory(temp.Join("state.tmp"));
-         WriteTextFile(temp.Join("state.tmp/inner"), "keep");
+         fs::create_directory(DefaultTempPath(temp.Join("state")));
+         WriteTextFile(DefaultTempPath(temp.Join("state")) + "/inner", "keep");
          WriteTextFile(temp.Join("state"), "old");
          return temp.Join("state");
        },
@@ -273,7 +315,7 @@ TEST(AtomicFileTest, WriteFailureRemovesTemp) {
   EXPECT_EQ(result.failedStage, AtomicWriteStage::Write);
   EXPECT_EQ(result.error, EFBIG) << std::strerror(result.error);
   EXPECT_EQ(ReadTextFile(path), "old");
-  EXPECT_FALSE(Exists(path + ".tmp"));
+  EXPECT_FALSE(Exists(DefaultTempPath(path)));
 }
 
 TEST(AtomicFileTest, StageNamesForMessages) {
