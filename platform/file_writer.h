@@ -22,6 +22,8 @@ class NewFile {
   static NewFile CreateAt(const UniqueFd& folder, const std::string& name, unsigned mode, int& error);
 
   // Writes all of `data`; false with `error` on a failed or short write.
+  // Every few MiB the written part is handed to the disk without waiting,
+  // so Finish's flush of a large file waits for its last part only.
   bool Write(const void* data, size_t size, int& error) noexcept;
   // Flushes to the disk and closes; false with `error` when either fails.
   bool Finish(int& error) noexcept;
@@ -29,6 +31,8 @@ class NewFile {
 
  private:
   UniqueFd fd_;
+  uint64_t written_ = 0;        // bytes written so far
+  uint64_t writebackFrom_ = 0;  // where the part not yet handed to the disk starts
 };
 
 // Renames `from` to `to`, both in `folder`, replacing an existing `to`.

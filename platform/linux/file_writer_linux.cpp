@@ -7,6 +7,12 @@
 #include <unistd.h>
 
 namespace VirelantDesktop::platform {
+namespace {
+
+// How much written data may wait before its write-out is started.
+constexpr uint64_t kWritebackStepBytes = uint64_t{2} << 20;
+
+}  // namespace
 
 NewFile NewFile::CreateAt(const UniqueFd& folder, const std::string& name, unsigned mode, int& error) {
   NewFile file;
@@ -27,6 +33,13 @@ bool NewFile::Write(const void* data, size_t size, int& error) noexcept {
     }
     next += written;
     size -= static_cast<size_t>(written);
+    written_ += static_cast<uint64_t>(written);
+  }
+  if (written_ - writebackFrom_ >= kWritebackStepBytes) {
+    // Starts the write-out only; a failure shows in Finish's flush.
+    sync_file_range(fd_.Get(), static_cast<off64_t>(writebackFrom_), static_cast<off64_t>(written_ - writebackFrom_),
+                    SYNC_FILE_RANGE_WRITE);
+    writebackFrom_ = written_;
   }
   return true;
 }
