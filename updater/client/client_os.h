@@ -44,10 +44,6 @@ void WriteAll(int fd, const void* data, size_t size, const std::string& path);
 // Up to `size` bytes; 0 at the end of the file.
 size_t ReadSome(int fd, void* buffer, size_t size, const std::string& path);
 void SyncFile(int fd, const std::string& path);
-// Starts writing `length` bytes from `offset` of the file to the disk
-// without waiting, so a later SyncFile has less left to wait for. Best
-// effort: a failure shows in SyncFile.
-void StartWriteback(int fd, uint64_t offset, uint64_t length) noexcept;
 void SyncFolder(const std::string& path);
 // rename(2): replaces a file at `to`.
 void RenamePath(const std::string& from, const std::string& to);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/file_writer.h"
 #include "updater/client/block_pipeline.h"
 #include "updater/client/client_os.h"
 #include "updater/client/https_transfer.h"
@@ -55,13 +56,14 @@ class Digest {
 // The package as it arrives: the file write, its SHA-1 and its SHA-256 each
 // run on a thread of their own beside the receiving thread (together they
 // cost more than receiving does), fed through a ring of blocks. The partial
-// file is handed to the disk as it grows, so the flush at the end waits for
-// its last part only.
+// file is flushed to the disk as it grows, so the flush at the end finds its
+// last part only.
 class PackageSink {
  public:
   PackageSink(int fd, const std::string& path)
       : fd_(fd),
         path_(path),
+        flush_(fd),
         pipeline_({[this](const char* data, size_t size) { Write(data, size); },
                    [this](const char* data, size_t size) { sha1_.Update(data, size); },
                    [this](const char* data, size_t size) { sha256_.Update(data, size); }},
@@ -74,29 +76,31 @@ class PackageSink {
     if (!pipeline_.Finish()) throw ClientError(pipeline_.Failure());
     return PackageDigests{sha1_.FinalHex(), sha256_.FinalHex()};
   }
+  // After Finish: flushes the file to the disk; throws on failure.
+  void Flush() {
+    const int stepError = flush_.Stop();
+    os::SyncFile(fd_, path_);
+    if (stepError != 0) throw os::OsError("cannot flush", path_, stepError);
+  }
   std::string Failure() const { return pipeline_.Failure(); }
 
  private:
   static constexpr size_t kPipelineBlockBytes = size_t{512} << 10;
   static constexpr size_t kPipelineBlocks = 8;
-  static constexpr uint64_t kWritebackStepBytes = uint64_t{2} << 20;
 
   void Write(const char* data, size_t size) {
     os::WriteAll(fd_, data, size, path_);
     written_ += size;
-    if (written_ - writebackFrom_ >= kWritebackStepBytes) {
-      os::StartWriteback(fd_, writebackFrom_, written_ - writebackFrom_);
-      writebackFrom_ = written_;
-    }
+    flush_.Written(written_);
   }
 
   const int fd_;
   const std::string path_;
   Digest sha1_{EVP_sha1()};
   Digest sha256_{EVP_sha256()};
-  uint64_t written_ = 0;        // the writing thread's own
-  uint64_t writebackFrom_ = 0;  // the writing thread's own
-  BlockPipeline pipeline_;      // last: its threads stop before the rest goes
+  uint64_t written_ = 0;            // the writing thread's own
+  platform::BackgroundFlush flush_;  // used by the writing thread, then by Finish
+  BlockPipeline pipeline_;          // last: its threads stop before the rest goes
 };
 
 // The state of one download while libcurl feeds it. Nothing may throw
@@ -174,7 +178,7 @@ void DownloadFullPackage(const std::string& feedUrl, const Installation& install
     if (digests.sha256 != *LowerHexDigest(*asset.sha256, 64)) {
       throw ClientError("the package SHA256 does not match the feed");
     }
-    os::SyncFile(file.Get(), partialPath);
+    sink.Flush();
     os::RenamePath(partialPath, finalPath);
   } catch (const std::exception& error) {
     os::RemoveFile(partialPath);

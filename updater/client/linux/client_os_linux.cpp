@@ -115,10 +115,6 @@ void SyncFile(int fd, const std::string& path) {
   if (::fsync(fd) != 0) Throw("cannot flush", path);
 }
 
-void StartWriteback(int fd, uint64_t offset, uint64_t length) noexcept {
-  ::sync_file_range(fd, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
-}
-
 void SyncFolder(const std::string& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd) Throw("cannot open folder", path);
