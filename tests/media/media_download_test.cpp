@@ -152,6 +152,8 @@ TEST_F(DownloadTest, DownloadsGoThroughTheConnectProxyOfTheEnvironment) {
     EXPECT_EQ(code("redirect", "image"), "redirect_blocked/redirect_blocked");
     EXPECT_EQ(proxy.Requests(), std::vector<std::string>(3, "CONNECT app.talvek.chat:443"));
     EXPECT_GE(proxy.BytesToClients(), body.size());
+    // The environment changes next: no worker may still be running.
+    for (const auto& started : probes_) EXPECT_TRUE(started->WaitReleased());
   }
   {
     // no_proxy naming the host: straight to the server.
@@ -160,6 +162,7 @@ TEST_F(DownloadTest, DownloadsGoThroughTheConnectProxyOfTheEnvironment) {
                                "app.talvek.chat:443:127.0.0.1:" + std::to_string(server_.Port()));
     EXPECT_EQ(code("direct", "image"), "resolved");
     EXPECT_EQ(proxy.Requests().size(), 3u);
+    for (const auto& started : probes_) EXPECT_TRUE(started->WaitReleased());
   }
 }
 
