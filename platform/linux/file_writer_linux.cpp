@@ -23,9 +23,9 @@ constexpr uint64_t kFlushStepBytes = uint64_t{8} << 20;
 struct BackgroundFlush::Worker {
   std::mutex mutex;  // guards wanted, stopping and error
   std::condition_variable changed;
-  bool wanted = false;    // a step was asked for since the last one began
+  bool wanted = false;  // a step was asked for since the last one began
   bool stopping = false;
-  int error = 0;          // of the first failed step
+  int error = 0;  // of the first failed step
   std::thread thread;
 
   void Run(int fd) {

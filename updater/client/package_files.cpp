@@ -98,9 +98,9 @@ class PackageSink {
   const std::string path_;
   Digest sha1_{EVP_sha1()};
   Digest sha256_{EVP_sha256()};
-  uint64_t written_ = 0;            // the writing thread's own
-  platform::BackgroundFlush flush_;  // used by the writing thread, then by Finish
-  BlockPipeline pipeline_;          // last: its threads stop before the rest goes
+  uint64_t written_ = 0;             // the writing thread's own
+  platform::BackgroundFlush flush_;  // used by the writing thread, then by Flush
+  BlockPipeline pipeline_;           // last: its threads stop before the rest goes
 };
 
 // The state of one download while libcurl feeds it. Nothing may throw
