@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -50,6 +52,26 @@ inline double Median(std::vector<double> values) {
   const size_t mid = values.size() / 2;
   return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
+
+// CPU seconds (user + system) of the calling thread so far.
+inline double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// CPU seconds (user + system) of this process (RUSAGE_SELF) or of the child
+// processes waited for (RUSAGE_CHILDREN) so far.
+inline double UsageCpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  const auto seconds = [](const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+inline double ChildrenCpuSeconds() { return UsageCpuSeconds(RUSAGE_CHILDREN); }
+inline double ProcessCpuSeconds() { return UsageCpuSeconds(RUSAGE_SELF); }
 
 // A temporary folder under $TMPDIR (when absolute) or `fallbackBase`,
 // removed with its content; the program ends when none can be made.

@@ -140,10 +140,9 @@ std::optional<std::string> FetchAsset(const std::string& name, const std::string
                   CURLE_OK &&
               curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
               curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
-    if (ok && !caFile.empty()) {
-      ok = curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK &&
-           curl_easy_setopt(handle, CURLOPT_NOPROXY, "*") == CURLE_OK;
-    }
+    // A proxy from the environment (https_proxy, all_proxy, no_proxy) is
+    // used as libcurl finds it, in tests as well.
+    if (ok && !caFile.empty()) ok = curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK;
     if (ok && connectTo) ok = curl_easy_setopt(handle, CURLOPT_CONNECT_TO, connectTo.get()) == CURLE_OK;
     if (!ok) return std::nullopt;
 

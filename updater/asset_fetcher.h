@@ -2,7 +2,8 @@
 // "pause.json") over HTTPS with libcurl.
 //
 // One GET per call: https only (redirects too), no cache (a "?t=" tick
-// query and "Cache-Control: no-cache"), status 200 only, at most 1 MiB.
+// query and "Cache-Control: no-cache"), status 200 only, at most 1 MiB,
+// through the proxy the environment names (https_proxy, no_proxy...).
 // Every failure is an absent answer; nothing is thrown.
 #pragma once
 

@@ -77,6 +77,9 @@ struct HttpTransfer::Impl {
     if (Trim(line).empty()) {
       long status = 0;
       curl_easy_getinfo(impl.easy, CURLINFO_RESPONSE_CODE, &status);
+      // 0: not the server's answer but a proxy's reply to CONNECT (libcurl
+      // keeps its code apart); the tunnel's answer follows.
+      if (status == 0) return bytes;
       if (status >= 100 && status < 200) return bytes;  // an interim answer; the real one follows
       impl.head.status = status;
       impl.headDelivered = true;
@@ -170,6 +173,9 @@ TransferEnd HttpTransfer::Run(const std::string& url, const std::vector<HeaderPa
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+  // A proxy from the environment (https_proxy, all_proxy, no_proxy) is used
+  // as libcurl finds it; its reply to CONNECT is not part of the answer.
+  curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kReadChunkBytes));
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);

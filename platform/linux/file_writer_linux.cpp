@@ -6,7 +6,89 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
+
 namespace VirelantDesktop::platform {
+namespace {
+
+// The bytes written between two background flushes.
+constexpr uint64_t kFlushStepBytes = uint64_t{8} << 20;
+
+}  // namespace
+
+struct BackgroundFlush::Worker {
+  std::mutex mutex;  // guards wanted, stopping and error
+  std::condition_variable changed;
+  bool wanted = false;  // a step was asked for since the last one began
+  bool stopping = false;
+  int error = 0;  // of the first failed step
+  std::thread thread;
+
+  void Run(int fd) {
+    std::unique_lock lock(mutex);
+    while (true) {
+      changed.wait(lock, [&] { return wanted || stopping; });
+      if (!wanted) return;  // stopping, and every step asked for is done
+      wanted = false;
+      lock.unlock();
+      const int result = fdatasync(fd) == 0 ? 0 : errno;
+      lock.lock();
+      if (result != 0 && error == 0) error = result;
+    }
+  }
+};
+
+BackgroundFlush::BackgroundFlush(int fd) noexcept : fd_(fd) {}
+
+BackgroundFlush::~BackgroundFlush() { Stop(); }
+
+void BackgroundFlush::Written(uint64_t totalBytes) noexcept {
+  if (totalBytes - stepStart_ < kFlushStepBytes) return;
+  stepStart_ = totalBytes;
+  if (!worker_) {
+    try {
+      auto worker = std::make_unique<Worker>();
+      Worker* running = worker.get();
+      const int fd = fd_;
+      worker->thread = std::thread([running, fd] { running->Run(fd); });
+      worker_ = std::move(worker);
+    } catch (...) {
+      return;  // without the thread the final flush does it all
+    }
+  }
+  {
+    std::lock_guard lock(worker_->mutex);
+    worker_->wanted = true;
+  }
+  worker_->changed.notify_one();
+}
+
+int BackgroundFlush::Stop() noexcept {
+  if (!worker_) return 0;
+  {
+    std::lock_guard lock(worker_->mutex);
+    worker_->stopping = true;
+  }
+  worker_->changed.notify_one();
+  worker_->thread.join();
+  const int error = worker_->error;
+  worker_.reset();
+  return error;
+}
+
+NewFile& NewFile::operator=(NewFile&& other) noexcept {
+  if (this != &other) {
+    flush_.reset();
+    fd_ = std::move(other.fd_);
+    written_ = std::exchange(other.written_, 0);
+    flush_ = std::move(other.flush_);
+  }
+  return *this;
+}
 
 NewFile NewFile::CreateAt(const UniqueFd& folder, const std::string& name, unsigned mode, int& error) {
   NewFile file;
@@ -27,13 +109,17 @@ bool NewFile::Write(const void* data, size_t size, int& error) noexcept {
     }
     next += written;
     size -= static_cast<size_t>(written);
+    written_ += static_cast<uint64_t>(written);
   }
+  if (!flush_ && written_ >= kFlushStepBytes) flush_.reset(new (std::nothrow) BackgroundFlush(fd_.Get()));
+  if (flush_) flush_->Written(written_);
   return true;
 }
 
 bool NewFile::Finish(int& error) noexcept {
-  error = 0;
-  if (fdatasync(fd_.Get()) != 0) error = errno;
+  const int stepError = flush_ ? flush_->Stop() : 0;
+  flush_.reset();
+  error = fdatasync(fd_.Get()) == 0 ? stepError : errno;
   if (close(fd_.Release()) != 0 && error == 0) error = errno;
   return error == 0;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/confined_tree.h"
 #include "tests/media/media_test_fixture.h"
+#include "tests/support/connect_proxy.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"
 
@@ -111,6 +112,61 @@ TEST_F(DownloadTest, AnswersThatAreRefused) {
   EXPECT_EQ(code("missing", "file"), "http_error/404");
   EXPECT_EQ(code("short", "image"), "network/network");
   EXPECT_TRUE(ScopeFiles().empty()) << "no file and no .part left behind";
+}
+
+// A proxy configured the usual way (https_proxy) carries the downloads, and
+// the answer behind its "200 Connection established" is the one judged. No
+// connect-to rule is set, so only the proxy can reach the server.
+TEST_F(DownloadTest, DownloadsGoThroughTheConnectProxyOfTheEnvironment) {
+  const std::string body = kPng + std::string(200000, '\x02');
+  Server().Get("/api/storage/png", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(body, "image/png");
+  });
+  Server().Get("/api/storage/direct", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(kPng, "image/png");
+  });
+  Server().Get("/api/storage/missing", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+  });
+  Server().Get("/api/storage/redirect", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("https://app.talvek.chat/api/storage/png", 302);
+  });
+  StartServer();
+  testing::ConnectProxy proxy(server_.Port());
+  proxy.Start();
+  const auto code = [&](const std::string& name, const std::string& kind) {
+    auto probe = Fetch(Request(name, kind, name));
+    EXPECT_TRUE(Settle(probe)) << name;
+    return probe->IsRejected() ? probe->Error().code + "/" + probe->Error().message : "resolved";
+  };
+  {
+    const testing::ScopedProxyEnvironment environment(proxy.Url());
+    SetDownloadTrustForTesting(testing::HttpsTestServer::CaFile(), "");
+    auto probe = Fetch(Request("png", "image", "p"));
+    ASSERT_TRUE(Settle(probe));
+    ASSERT_TRUE(probe->IsResolved()) << probe->Error().code << " " << probe->Error().message;
+    EXPECT_EQ(probe->Value()["mime"], "image/png");
+    EXPECT_EQ(probe->Value()["bytes"], body.size());
+    EXPECT_EQ(testing::ReadTextFile(probe->Value()["path"].get<std::string>()), body);
+    ASSERT_EQ(Progress().count("p"), 1u);
+    EXPECT_EQ(Progress().at("p").front()["total"], body.size()) << "the server's Content-Length, not the proxy's";
+
+    EXPECT_EQ(code("missing", "file"), "http_error/404");
+    EXPECT_EQ(code("redirect", "image"), "redirect_blocked/redirect_blocked");
+    EXPECT_EQ(proxy.Requests(), std::vector<std::string>(3, "CONNECT app.talvek.chat:443"));
+    EXPECT_GE(proxy.BytesToClients(), body.size());
+    // The environment changes next: no worker may still be running.
+    for (const auto& started : probes_) EXPECT_TRUE(started->WaitReleased());
+  }
+  {
+    // no_proxy naming the host: straight to the server.
+    const testing::ScopedProxyEnvironment environment(proxy.Url(), "app.talvek.chat");
+    SetDownloadTrustForTesting(testing::HttpsTestServer::CaFile(),
+                               "app.talvek.chat:443:127.0.0.1:" + std::to_string(server_.Port()));
+    EXPECT_EQ(code("direct", "image"), "resolved");
+    EXPECT_EQ(proxy.Requests().size(), 3u);
+    for (const auto& started : probes_) EXPECT_TRUE(started->WaitReleased());
+  }
 }
 
 TEST_F(DownloadTest, ANewTypeReplacesTheOlderCopyAndAudioAcceptsMp4) {

@@ -1,5 +1,7 @@
 // The main of every test suite: HOME and the XDG folders point at a fresh
-// temporary folder, so no test reads or writes the user's real files.
+// temporary folder, so no test reads or writes the user's real files, and
+// no proxy of the caller's environment sits between a test and its servers
+// (tests that want one set it themselves).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -28,6 +30,11 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(path);
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     setenv(variable, path.c_str(), 1);
+  }
+
+  for (const char* variable :
+       {"https_proxy", "HTTPS_PROXY", "http_proxy", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+    unsetenv(variable);
   }
 
   int result = RUN_ALL_TESTS();

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/connect_proxy.h"
 #include "tests/support/https_test_server.h"
 #include "updater/feed_url.h"
 
@@ -111,6 +112,21 @@ TEST_F(AssetFetcherTest, TheDefaultFeedReachesTheUpdateHost) {
   SetAssetFetchTrustForTesting(HttpsTestServer::CaFile(),
                                "updates.talvek.chat:443:127.0.0.1:" + std::to_string(server_.Port()));
   EXPECT_EQ(FetchAsset("manifest.json", "https://updates.talvek.chat/feed/"), R"({"version":"0.2.2"})");
+}
+
+// The proxy of the environment carries the fetches, redirects included; no
+// connect-to rule is set, so only the proxy can reach the server.
+TEST_F(AssetFetcherTest, FetchesThroughTheConnectProxyOfTheEnvironment) {
+  VirelantDesktop::testing::ConnectProxy proxy(server_.Port());
+  proxy.Start();
+  const VirelantDesktop::testing::ScopedProxyEnvironment environment(proxy.Url());
+  EXPECT_EQ(FetchAsset("manifest.json", "https://updates.talvek.chat/feed/"), R"({"version":"0.2.2"})");
+  EXPECT_EQ(FetchAsset("to-https", "https://updates.talvek.chat/feed/"), R"({"version":"0.2.2"})");
+  EXPECT_EQ(FetchAsset("created", "https://updates.talvek.chat/feed/"), std::nullopt) << "200 only";
+  const std::string local = "CONNECT localhost:" + std::to_string(server_.Port());
+  EXPECT_EQ(proxy.Requests(), (std::vector<std::string>{"CONNECT updates.talvek.chat:443",
+                                                        "CONNECT updates.talvek.chat:443", local,
+                                                        "CONNECT updates.talvek.chat:443"}));
 }
 
 TEST(FeedUrl, ChannelAndPlatformFolders) {

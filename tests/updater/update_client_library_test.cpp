@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/connect_proxy.h"
 #include "tests/updater/client/update_client_fixture.h"
 
 namespace VirelantDesktop::update_client::testing {
@@ -114,6 +115,25 @@ TEST_F(UpdateClientLibraryTest, DownloadsTheNewestFullPackageWithProgressAndFind
 
   const std::string info = Run({"info", server_.FeedUrl()});
   EXPECT_NE(info.find("app-id talvek\nversion 1.0.0\n"), std::string::npos) << info;
+}
+
+// The check and the download go through the proxy the environment names;
+// no connect-to rule is set, so only the proxy can reach the feed.
+TEST_F(UpdateClientLibraryTest, ChecksAndDownloadsThroughTheConnectProxyOfTheEnvironment) {
+  server_.Put("releases.json", Feed({good_}));
+  server_.Put(good_.fileName, package_);
+  VirelantDesktop::testing::ConnectProxy proxy(server_.Port());
+  proxy.Start();
+  const VirelantDesktop::testing::ScopedProxyEnvironment environment(proxy.Url());
+
+  const std::string out = Run({"download", "https://updates.talvek.chat/feed/"});
+  EXPECT_NE(out.find("check 0\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("download ok\n"), std::string::npos) << out;
+  EXPECT_EQ(VirelantDesktop::testing::ReadTextFile(root_ + "/packages/" + good_.fileName), package_);
+  const std::vector<std::string> requests = proxy.Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests, std::vector<std::string>(requests.size(), "CONNECT updates.talvek.chat:443"));
+  EXPECT_GE(proxy.BytesToClients(), package_.size());
 }
 
 TEST_F(UpdateClientLibraryTest, ReportsNoUpdateEmptyFeedsAndFeedErrors) {

@@ -1,7 +1,8 @@
 // HTTPS GETs for the update client (libcurl over OpenSSL).
 //
 // https only, redirects only to https (at most 5), peer and host verified
-// against the system's CA bundle, no cookies, no compression. Time-outs:
+// against the system's CA bundle, no cookies, no compression, through the
+// proxy the environment names (https_proxy, no_proxy...). Time-outs:
 // 10 s to connect, and a transfer that moves less than 1 byte/s for 30 s is
 // abandoned; small fetches also end after 60 s in all. Progress and data
 // callbacks run on the calling thread.

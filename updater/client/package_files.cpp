@@ -5,7 +5,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/file_writer.h"
 #include "platform/read_file.h"
+#include "updater/client/block_pipeline.h"
 #include "updater/client/client_os.h"
 #include "updater/client/https_transfer.h"
 #include "updater/client/package_names.h"
@@ -27,48 +29,88 @@ std::string Hex(const unsigned char* bytes, unsigned length) {
   return text;
 }
 
-// SHA-1 and SHA-256 of one stream at once.
-class DigestPair {
+// One digest of a stream, lower-case hex at the end.
+class Digest {
  public:
-  DigestPair() : sha1_(EVP_MD_CTX_new()), sha256_(EVP_MD_CTX_new()) {
-    if (!sha1_ || !sha256_ || EVP_DigestInit_ex(sha1_.get(), EVP_sha1(), nullptr) != 1 ||
-        EVP_DigestInit_ex(sha256_.get(), EVP_sha256(), nullptr) != 1) {
+  explicit Digest(const EVP_MD* md) : context_(EVP_MD_CTX_new()) {
+    if (!context_ || EVP_DigestInit_ex(context_.get(), md, nullptr) != 1) {
       throw ClientError("cannot start the package digests");
     }
   }
   void Update(const void* data, size_t size) {
-    if (EVP_DigestUpdate(sha1_.get(), data, size) != 1 || EVP_DigestUpdate(sha256_.get(), data, size) != 1) {
-      throw ClientError("cannot digest the package");
-    }
+    if (EVP_DigestUpdate(context_.get(), data, size) != 1) throw ClientError("cannot digest the package");
   }
-  PackageDigests Final() {
+  std::string FinalHex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned length = 0;
-    PackageDigests result;
-    if (EVP_DigestFinal_ex(sha1_.get(), digest, &length) != 1) throw ClientError("cannot digest the package");
-    result.sha1 = Hex(digest, length);
-    if (EVP_DigestFinal_ex(sha256_.get(), digest, &length) != 1) throw ClientError("cannot digest the package");
-    result.sha256 = Hex(digest, length);
-    return result;
+    if (EVP_DigestFinal_ex(context_.get(), digest, &length) != 1) throw ClientError("cannot digest the package");
+    return Hex(digest, length);
   }
 
  private:
   struct Free {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
   };
-  std::unique_ptr<EVP_MD_CTX, Free> sha1_;
-  std::unique_ptr<EVP_MD_CTX, Free> sha256_;
+  std::unique_ptr<EVP_MD_CTX, Free> context_;
+};
+
+// The package as it arrives: the file write, its SHA-1 and its SHA-256 each
+// run on a thread of their own beside the receiving thread (together they
+// cost more than receiving does), fed through a ring of blocks. The partial
+// file is flushed to the disk as it grows, so the flush at the end finds its
+// last part only.
+class PackageSink {
+ public:
+  PackageSink(int fd, const std::string& path)
+      : fd_(fd),
+        path_(path),
+        flush_(fd),
+        pipeline_({[this](const char* data, size_t size) { Write(data, size); },
+                   [this](const char* data, size_t size) { sha1_.Update(data, size); },
+                   [this](const char* data, size_t size) { sha256_.Update(data, size); }},
+                  kPipelineBlockBytes, kPipelineBlocks) {}
+
+  // False when the write or a digest failed (see Failure()).
+  bool Take(const char* data, size_t size) { return pipeline_.Push(data, size); }
+  // Waits until everything taken is written and digested; throws on failure.
+  PackageDigests Finish() {
+    if (!pipeline_.Finish()) throw ClientError(pipeline_.Failure());
+    return PackageDigests{sha1_.FinalHex(), sha256_.FinalHex()};
+  }
+  // After Finish: flushes the file to the disk; throws on failure.
+  void Flush() {
+    const int stepError = flush_.Stop();
+    os::SyncFile(fd_, path_);
+    if (stepError != 0) throw os::OsError("cannot flush", path_, stepError);
+  }
+  std::string Failure() const { return pipeline_.Failure(); }
+
+ private:
+  static constexpr size_t kPipelineBlockBytes = size_t{512} << 10;
+  static constexpr size_t kPipelineBlocks = 8;
+
+  void Write(const char* data, size_t size) {
+    os::WriteAll(fd_, data, size, path_);
+    written_ += size;
+    flush_.Written(written_);
+  }
+
+  const int fd_;
+  const std::string path_;
+  Digest sha1_{EVP_sha1()};
+  Digest sha256_{EVP_sha256()};
+  uint64_t written_ = 0;             // the writing thread's own
+  platform::BackgroundFlush flush_;  // used by the writing thread, then by Flush
+  BlockPipeline pipeline_;           // last: its threads stop before the rest goes
 };
 
 // The state of one download while libcurl feeds it. Nothing may throw
 // through libcurl, so a failure is kept here and the transfer stopped.
 struct Receiver {
-  int fd = -1;
-  std::string path;
   uint64_t expected = 0;
   uint64_t received = 0;
   size_t lastPercent = 0;
-  DigestPair digests;
+  PackageSink* sink = nullptr;
   const std::function<void(size_t)>* progress = nullptr;
   std::string failure;
 
@@ -78,8 +120,10 @@ struct Receiver {
         failure = "the package is larger than the feed says (" + std::to_string(expected) + " bytes)";
         return false;
       }
-      os::WriteAll(fd, data, size, path);
-      digests.Update(data, size);
+      if (!sink->Take(data, size)) {
+        failure = sink->Failure();
+        return false;
+      }
       received += size;
       // 100 is kept for the moment the checked file is in place.
       const auto percent = static_cast<size_t>(received * 100 / expected);
@@ -98,10 +142,14 @@ struct Receiver {
 }  // namespace
 
 PackageDigests DigestsOfFile(int fd, const std::string& path) {
-  DigestPair digests;
+  Digest sha1(EVP_sha1());
+  Digest sha256(EVP_sha256());
   std::vector<char> block(kReadBlockBytes);
-  while (const size_t got = os::ReadSome(fd, block.data(), block.size(), path)) digests.Update(block.data(), got);
-  return digests.Final();
+  while (const size_t got = os::ReadSome(fd, block.data(), block.size(), path)) {
+    sha1.Update(block.data(), got);
+    sha256.Update(block.data(), got);
+  }
+  return PackageDigests{sha1.FinalHex(), sha256.FinalHex()};
 }
 
 void DownloadFullPackage(const std::string& feedUrl, const Installation& installation, const FeedAsset& asset,
@@ -114,10 +162,10 @@ void DownloadFullPackage(const std::string& feedUrl, const Installation& install
   try {
     os::MakeFolders(installation.packagesDir, 0755);
     const platform::UniqueFd file = os::CreateFileForWriting(partialPath, 0644);
+    PackageSink sink(file.Get(), partialPath);
     Receiver receiver;
-    receiver.fd = file.Get();
-    receiver.path = partialPath;
     receiver.expected = asset.size;
+    receiver.sink = &sink;
     receiver.progress = &progress;
     const bool complete =
         FetchToSink(feedUrl + *asset.fileName, [&](const char* data, size_t size) { return receiver.Take(data, size); });
@@ -126,12 +174,12 @@ void DownloadFullPackage(const std::string& feedUrl, const Installation& install
       throw ClientError("the package has " + std::to_string(receiver.received) + " bytes, the feed says " +
                         std::to_string(asset.size));
     }
-    const PackageDigests digests = receiver.digests.Final();
+    const PackageDigests digests = sink.Finish();
     if (digests.sha1 != *LowerHexDigest(*asset.sha1, 40)) throw ClientError("the package SHA1 does not match the feed");
     if (digests.sha256 != *LowerHexDigest(*asset.sha256, 64)) {
       throw ClientError("the package SHA256 does not match the feed");
     }
-    os::SyncFile(file.Get(), partialPath);
+    sink.Flush();
     os::RenamePath(partialPath, finalPath);
   } catch (const std::exception& error) {
     os::RemoveFile(partialPath);
