@@ -36,6 +36,7 @@ ShellWindow::ShellWindow(ShellWindowDeps deps)
           .geometryChanged =
               [this] {
                 if (!listening_) return;
+                sizing_.OnGeometryChanged();
                 // The frame may have changed with the size: the limits follow.
                 sizing_.PushLimits();
                 titleBar_.UpdateDragStrip();
