@@ -237,4 +237,16 @@ NavigationDecision DecideNewWindow(std::string_view url, bool userInitiated) {
   return userInitiated && IsProviderUrl(url) ? NavigationDecision::External : NavigationDecision::Block;
 }
 
+PermissionDecision DecidePermission(const PermissionRequest&) noexcept {
+  // The page only frames a provider's player or post: nothing it shows needs
+  // a device, the user's place or a way to reach them outside the view.
+  return PermissionDecision::Deny;
+}
+
+DownloadDecision DecideDownload(std::string_view, bool) noexcept {
+  // Not even a user's click downloads: a file fetched by a page the user
+  // cannot see the address of is not the user's choice.
+  return DownloadDecision{.cancel = true, .handled = true};
+}
+
 }  // namespace VirelantDesktop::Embed

@@ -1,7 +1,8 @@
 // The embed view's pure rules: its props, the content id, the provider's
 // embed URL, the page that frames it on the private origin with its
-// Content-Security-Policy, the strict URL parse, the billing block list and
-// the navigation decisions that keep the view on that page.
+// Content-Security-Policy, the strict URL parse, the billing block list, the
+// navigation decisions that keep the view on that page, and the answers to
+// the page's permission and download requests.
 #pragma once
 
 #include <optional>
@@ -77,5 +78,27 @@ NavigationDecision DecideFrameNavigation(std::string_view url);
 // A request for a new window: never opened; External when the user asked
 // for a provider page (the app opens it outside), else Block.
 NavigationDecision DecideNewWindow(std::string_view url, bool userInitiated);
+
+// A request by the page or any frame in it for a permission: camera,
+// microphone, location, notifications, clipboard, pointer lock, ... The view
+// grants none, whatever is asked, whoever asks and however it was asked, and
+// keeps no answer: a request made again is denied again.
+enum class PermissionDecision { Grant, Deny };
+struct PermissionRequest {
+  std::string_view kind;  // the web view's name for the permission; any value
+  std::string_view url;   // the document asking
+  bool userInitiated = false;
+};
+PermissionDecision DecidePermission(const PermissionRequest& request) noexcept;
+
+// A download started by the page, a frame or a navigation: it is cancelled
+// before anything is written, and marked handled so that the web view shows
+// no download of its own.
+struct DownloadDecision {
+  bool cancel = true;
+  bool handled = true;
+  bool operator==(const DownloadDecision&) const = default;
+};
+DownloadDecision DecideDownload(std::string_view url, bool userInitiated) noexcept;
 
 }  // namespace VirelantDesktop::Embed

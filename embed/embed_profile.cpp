@@ -121,6 +121,20 @@ std::string EmbedProfile::EnsureCreatedLocked() {
 
 std::string EmbedProfile::DataFolder() {
   std::lock_guard lock(mutex_);
+  return DataFolderLocked();
+}
+
+std::string EmbedProfile::RequestEnvironment() {
+  std::lock_guard lock(mutex_);
+  if (shuttingDown_) return {};
+  if (!environmentWiped_) {
+    environmentWiped_ = true;
+    WipeStaleProfiles(EmbedProfileBase());
+  }
+  return DataFolderLocked();
+}
+
+std::string EmbedProfile::DataFolderLocked() {
   const std::string profile = EnsureCreatedLocked();
   if (profile.empty()) return {};
   const std::string data = profile + kDataFolderName;
@@ -150,6 +164,7 @@ void EmbedProfile::ResetForTesting() {
   profile.marker_.Reset();
   profile.path_.clear();
   profile.shuttingDown_ = false;
+  profile.environmentWiped_ = false;
   profile.removeTree_ = nullptr;
 }
 

@@ -48,14 +48,22 @@ class EmbedProfile {
   std::string EnsureCreated();
   // The profile + "/wv2" (made when missing); "" when there is no profile.
   std::string DataFolder();
+  // The web view's environment asks for its data folder. The first request
+  // in the process runs the start-up wipe again, before this process's
+  // profile is made: a profile left by a process that died after this one
+  // started goes now, not at the next start (ours is locked, so it stays).
+  // Later requests do not wipe. Returns DataFolder(); "" when there is none,
+  // and after Purge, when nothing is wiped either.
+  std::string RequestEnvironment();
   // Lets go of the marker and removes the profile, trying again every 50 ms
   // until it is gone or `budgetMs` has passed (one try at least). True when
   // it is gone (also when none was made). Later calls of EnsureCreated give
   // "". Holds off the other calls while it runs.
   bool Purge(int budgetMs);
 
-  // Forgets the profile (closing its marker, leaving its folder), the purge
-  // and the removal below, as if the process had just started.
+  // Forgets the profile (closing its marker, leaving its folder), the purge,
+  // the environment's wipe and the removal below, as if the process had just
+  // started.
   static void ResetForTesting();
   // The removal Purge uses (empty: the real one).
   static void SetRemoveTreeForTesting(std::function<bool(const std::string&)> removeTree);
@@ -66,11 +74,13 @@ class EmbedProfile {
  private:
   EmbedProfile() = default;
   std::string EnsureCreatedLocked();
+  std::string DataFolderLocked();
 
-  std::mutex mutex_;
-  std::string path_;              // "" until made
-  platform::UniqueFd marker_;     // the locked ".alive"
-  bool shuttingDown_ = false;     // set by Purge
+  std::mutex mutex_;  // guards the members below; held through wipes, removals and purges
+  std::string path_;               // "" until made
+  platform::UniqueFd marker_;      // the locked ".alive"
+  bool shuttingDown_ = false;      // set by Purge
+  bool environmentWiped_ = false;  // the first environment request's wipe ran
   std::function<bool(const std::string&)> removeTree_;
 };
 

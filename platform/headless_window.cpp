@@ -33,6 +33,17 @@ void HeadlessWindow::SetWorkArea(std::optional<PixelRect> workArea) { workArea_ 
 
 void HeadlessWindow::SetFrameExtra(PixelSize frameExtra) { frameExtra_ = frameExtra; }
 
+void HeadlessWindow::Place(int x, int y) {
+  if (destroyed_) return;
+  placed_ = true;
+  const PixelRect placed{x, y, rect_.width, rect_.height};
+  if (placed != rect_) {
+    Geometry(placed);
+  } else if (events_.geometryChanged) {
+    events_.geometryChanged();
+  }
+}
+
 void HeadlessWindow::Show() {
   if (destroyed_ || visible_) return;
   visible_ = true;

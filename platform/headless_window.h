@@ -21,6 +21,11 @@ class HeadlessWindow final : public MainWindow {
   void SetWorkArea(std::optional<PixelRect> workArea);
   void SetFrameExtra(PixelSize frameExtra);
   void SetCustomTitleBarSupported(bool supported) { customTitleBar_ = supported; }
+  // A desktop whose window manager places new windows: until Place the
+  // window has no place (IsPlaced false); Place moves it to (x, y) and
+  // reports geometryChanged. A window starts placed.
+  void SetUnplaced() { placed_ = false; }
+  void Place(int x, int y);
 
   // What the shell did to it.
   bool IsDestroyed() const { return destroyed_; }
@@ -50,6 +55,7 @@ class HeadlessWindow final : public MainWindow {
   int Dpi() const override { return dpi_; }
   std::optional<PixelSize> ClientSize() const override;
   std::optional<PixelRect> WindowRect() const override;
+  bool IsPlaced() const override { return placed_; }
   std::optional<PixelRect> NormalRect() const override { return rect_; }
   std::optional<PixelRect> WorkArea() const override { return workArea_; }
   PixelSize FrameExtraEstimate() const override { return frameExtra_; }
@@ -78,6 +84,7 @@ class HeadlessWindow final : public MainWindow {
   bool resizable_ = true;
   bool customTitleBar_ = false;
   bool extended_ = false;
+  bool placed_ = true;
   int activations_ = 0;
   int dpi_ = 96;
   PixelRect rect_{0, 0, 430, 932};

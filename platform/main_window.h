@@ -64,7 +64,7 @@ struct MainWindowEvents {
   std::function<void(bool shown)> shownChanged;
   // Iconified or restored / maximised or not.
   std::function<void(bool minimized, bool maximized)> stateChanged;
-  // Size or position changed.
+  // Size or position changed, or the window got its first place.
   std::function<void()> geometryChanged;
   // The monitor scale changed (the window moved or the setting changed).
   std::function<void()> dpiChanged;
@@ -97,6 +97,11 @@ class MainWindow {
   virtual int Dpi() const = 0;                          // 96 x the monitor's scale
   virtual std::optional<PixelSize> ClientSize() const = 0;
   virtual std::optional<PixelRect> WindowRect() const = 0;
+  // Whether the window has its place on the screen. Where a window manager
+  // places each new window when it first shows, a window never shown has
+  // none: the position WindowRect gives is then only a guess, and moving
+  // the window there would override the window manager's choice.
+  virtual bool IsPlaced() const { return true; }
   // The outer rectangle the window has when neither maximised nor minimised.
   virtual std::optional<PixelRect> NormalRect() const = 0;
   // The work area of the monitor nearest to the window.

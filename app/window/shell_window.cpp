@@ -37,6 +37,7 @@ ShellWindow::ShellWindow(ShellWindowDeps deps)
           .geometryChanged =
               [this] {
                 if (!listening_) return;
+                sizing_.OnGeometryChanged();
                 // The frame may have changed with the size: the limits follow.
                 sizing_.PushLimits();
                 titleBar_.UpdateDragStrip();

@@ -48,6 +48,14 @@ std::optional<Rect> ClampToWorkArea(Rect window, Rect workArea, Size minimumWind
   return clamped;
 }
 
+Rect CentredIn(Size size, Rect workArea) noexcept {
+  const auto along = [](int start, int room, int length) {
+    return length <= room ? start + (room - length) / 2 : start;
+  };
+  return {along(workArea.x, workArea.width, size.width), along(workArea.y, workArea.height, size.height), size.width,
+          size.height};
+}
+
 int FitFixedClientHeight(int targetLogicalHeight, int windowHeight, int workHeight, int dpi) noexcept {
   const int cap = WorkAreaHeightCap(workHeight);
   if (windowHeight <= cap) return targetLogicalHeight;

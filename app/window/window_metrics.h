@@ -50,6 +50,10 @@ inline Size WindowSizeFor(Size physicalClient, Size frameExtra) noexcept {
 // changes.
 std::optional<Rect> ClampToWorkArea(Rect window, Rect workArea, Size minimumWindow) noexcept;
 
+// A window of `size` in the middle of `workArea` along each side it fits;
+// along a side it does not fit, its near edge on the work area's.
+Rect CentredIn(Size size, Rect workArea) noexcept;
+
 // Entering fixed-size mode: the fixed client height (logical) for a target
 // height whose window height (physical) may exceed 95 % of the work area;
 // the excess is taken off in logical pixels, never below 640.

@@ -32,9 +32,40 @@ void WindowSizing::ClampToWorkArea() {
   const auto work = window_.WorkArea();
   const auto outer = window_.WindowRect();
   if (!work || !outer) return;
-  if (auto clamped = window::ClampToWorkArea(*outer, *work, WindowSizeFor(kMinClient))) {
-    window_.SetWindowRect(*clamped);
+  const auto clamped = window::ClampToWorkArea(*outer, *work, WindowSizeFor(kMinClient));
+  if (!clamped && window_.IsPlaced()) return;
+  ApplyClamped(*outer, clamped.value_or(*outer), *work);
+}
+
+void WindowSizing::OnGeometryChanged() {
+  if (!clampPending_ || !window_.IsPlaced()) return;
+  clampPending_ = false;
+  ClampToWorkArea();
+}
+
+void WindowSizing::ApplyClamped(const Rect& from, const Rect& clamped, const Rect& work) {
+  if (window_.IsPlaced()) {
+    if (clamped.x == from.x && clamped.y == from.y) {
+      window_.SetWindowSize(SizeOf(clamped));
+    } else {
+      window_.SetWindowRect(clamped);
+    }
+    return;
   }
+  // Not placed yet: its position is a guess, and moving it there would pin
+  // the window to that guess (on a small screen, to the left edge) instead
+  // of where the window manager puts it. It is only sized, and clamped
+  // again once it has its place.
+  clampPending_ = true;
+  if (clamped.width <= work.width && clamped.height <= work.height) {
+    window_.SetWindowSize(SizeOf(clamped));
+    return;
+  }
+  // Larger than the work area even at its smallest: window managers put
+  // such a window in a corner. It goes where the clamp would leave a window
+  // placed in the middle: centred along a side that fits, its near edge at
+  // the work area's along one that does not.
+  window_.SetWindowRect(CentredIn(SizeOf(clamped), work));
 }
 
 Size WindowSizing::ResizeWithinWorkArea(Size outer) {
@@ -46,11 +77,7 @@ Size WindowSizing::ResizeWithinWorkArea(Size outer) {
   }
   const Rect wanted{current->x, current->y, outer.width, outer.height};
   const Rect placed = window::ClampToWorkArea(wanted, *work, WindowSizeFor(kMinClient)).value_or(wanted);
-  if (placed.x == current->x && placed.y == current->y) {
-    window_.SetWindowSize(SizeOf(placed));
-  } else {
-    window_.SetWindowRect(placed);
-  }
+  ApplyClamped(*current, placed, *work);
   return SizeOf(placed);
 }
 

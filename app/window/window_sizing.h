@@ -24,8 +24,13 @@ class WindowSizing {
   // 430 x 932 scaled, fitted to the work area, then clamped into it.
   void ApplyInitialSize();
   // Pulls the window into its monitor's work area (not when maximised or
-  // minimised, or when nothing can be measured).
+  // minimised, or when nothing can be measured). Only what overflows
+  // changes: a window that fits across keeps its left edge. A window not yet
+  // placed is only sized; its clamp waits for its place.
   void ClampToWorkArea();
+  // The window moved or resized; the first time it has a place, the clamp
+  // that waited for it runs.
+  void OnGeometryChanged();
 
   // The limits while the user resizes; in fixed-size mode the fixed outer
   // size (cached per DPI). Pushes them to the window.
@@ -52,8 +57,13 @@ class WindowSizing {
   // the size given.
   Size ResizeWithinWorkArea(Size outer);
 
+  // Gives the window `clamped`, the clamp of its rectangle `from` into
+  // `work`: moved only when the clamp moved it and the window has a place.
+  void ApplyClamped(const Rect& from, const Rect& clamped, const Rect& work);
+
   platform::MainWindow& window_;
   bool customTitleBar_ = false;
+  bool clampPending_ = false;  // clamped while unplaced: clamp again once placed
   bool fixed_ = false;
   int fixedClientHeight_ = kDefaultClient.height;
   // Saved on entering fixed-size mode, for leaving it.

@@ -55,6 +55,7 @@ class GtkMainWindow final : public MainWindow {
 
     g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(window_, "map", G_CALLBACK(OnMap), this);
+    g_signal_connect(window_, "map-event", G_CALLBACK(OnMapEvent), this);
     g_signal_connect(window_, "unmap", G_CALLBACK(OnUnmap), this);
     g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
     g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigure), this);
@@ -63,6 +64,8 @@ class GtkMainWindow final : public MainWindow {
   }
 
   ~GtkMainWindow() override {
+    // A measurement still queued would find this object gone.
+    if (configurePending_ != 0) g_source_remove(configurePending_);
     if (window_ != nullptr) {
       g_signal_handlers_disconnect_by_data(window_, this);
       if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(window_));
@@ -90,12 +93,15 @@ class GtkMainWindow final : public MainWindow {
   }
 
   void Show() override {
-    if (Alive()) gtk_widget_show(GTK_WIDGET(window_));
+    if (!Alive()) return;
+    ReturnToPlace();
+    gtk_widget_show(GTK_WIDGET(window_));
   }
 
   void ShowAndActivate() override {
     if (!Alive()) return;
     if (IsMinimized()) gtk_window_deiconify(window_);
+    ReturnToPlace();
     gtk_widget_show(GTK_WIDGET(window_));
     // A current server timestamp, so the window manager's focus-stealing
     // rule lets the window come forward.
@@ -106,7 +112,9 @@ class GtkMainWindow final : public MainWindow {
   }
 
   void Hide() override {
-    if (Alive()) gtk_widget_hide(GTK_WIDGET(window_));
+    if (!Alive()) return;
+    RememberPlace();
+    gtk_widget_hide(GTK_WIDGET(window_));
   }
 
   void Close() override {
@@ -139,17 +147,21 @@ class GtkMainWindow final : public MainWindow {
   std::optional<PixelRect> WindowRect() const override {
     if (!Alive()) return std::nullopt;
     GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window_));
-    if (gdkWindow == nullptr) {
-      // Not realised yet: the requested size at the requested place.
+    if (gdkWindow == nullptr || !placed_) {
+      // Never shown: the requested size with the decorations GTK draws
+      // around it, at the place GTK would ask for (a guess: the window
+      // manager places the window when it first shows).
       int x = 0, y = 0, width = 0, height = 0;
       gtk_window_get_position(window_, &x, &y);
       gtk_window_get_size(window_, &width, &height);
-      return Device({x, y, width, height});
+      return Device({x - moveOffset_.x, y - moveOffset_.y, width + decorations_.width, height + decorations_.height});
     }
     GdkRectangle frame;
     gdk_window_get_frame_extents(gdkWindow, &frame);
     return Device({frame.x, frame.y, frame.width, frame.height});
   }
+
+  bool IsPlaced() const override { return placed_; }
 
   std::optional<PixelRect> NormalRect() const override {
     if (normal_) return normal_;
@@ -160,8 +172,10 @@ class GtkMainWindow final : public MainWindow {
     if (!Alive()) return std::nullopt;
     GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_));
     GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window_));
-    GdkMonitor* monitor = gdkWindow != nullptr ? gdk_display_get_monitor_at_window(display, gdkWindow)
-                                               : gdk_display_get_primary_monitor(display);
+    // A window never shown has no monitor of its own yet: it opens on the
+    // primary one.
+    GdkMonitor* monitor = gdkWindow != nullptr && placed_ ? gdk_display_get_monitor_at_window(display, gdkWindow)
+                                                          : gdk_display_get_primary_monitor(display);
     if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
     if (monitor == nullptr) return std::nullopt;
     GdkRectangle area;
@@ -178,19 +192,26 @@ class GtkMainWindow final : public MainWindow {
 
   void SetWindowSize(PixelSize outer) override {
     if (!Alive()) return;
+    RealizeForMeasuring();
     const PixelSize frame = FrameExtraEstimate();
     Resize(outer.width - frame.width, outer.height - frame.height);
   }
 
   void SetWindowRect(PixelRect outer) override {
     if (!Alive()) return;
+    RealizeForMeasuring();
     const int scale = Scale();
-    gtk_window_move(window_, outer.x / scale, outer.y / scale);
+    gtk_window_move(window_, outer.x / scale + moveOffset_.x, outer.y / scale + moveOffset_.y);
+    // Moved while hidden: this place, not the one it was hidden at, is
+    // where it shows again.
+    if (!gtk_widget_get_visible(GTK_WIDGET(window_))) place_.reset();
     SetWindowSize({outer.width, outer.height});
   }
 
   void ResizeClient(PixelSize client) override {
-    if (Alive()) Resize(client.width, client.height);
+    if (!Alive()) return;
+    RealizeForMeasuring();
+    Resize(client.width, client.height);
   }
 
   void SetResizable(bool resizable) override {
@@ -305,6 +326,46 @@ class GtkMainWindow final : public MainWindow {
             std::max(0, frame.height - gdk_window_get_height(gdkWindow)) * scale};
   }
 
+  // A window sized before it first shows is realised, so that the client-
+  // side title bar and borders GTK draws around its client size are known
+  // (and a window that has to fit a small work area fits it with them),
+  // rather than taken for nothing. The title bar must be in place by then.
+  void RealizeForMeasuring() {
+    if (gtk_widget_get_realized(GTK_WIDGET(window_))) return;
+    gtk_widget_realize(GTK_WIDGET(window_));
+    GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window_));
+    if (gdkWindow == nullptr) return;
+    // Both from the same request: the toplevel's own window holds the
+    // decorations, the window's size leaves them out, and its position
+    // leaves out the invisible border around them.
+    int width = 0, height = 0;
+    gtk_window_get_size(window_, &width, &height);
+    decorations_ = {std::max(0, gdk_window_get_width(gdkWindow) - width),
+                    std::max(0, gdk_window_get_height(gdkWindow) - height)};
+    int x = 0, y = 0;
+    gtk_window_get_position(window_, &x, &y);
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(gdkWindow, &frame);
+    moveOffset_ = {x - frame.x, y - frame.y};
+  }
+
+  // GTK forgets where a hidden window was: mapped again, it is placed by
+  // the window manager like a new one. The shell's window lives in the
+  // tray, so it is put back where it was hidden (its size GTK keeps). The
+  // place is taken while the window is in its normal state, so a window
+  // hidden maximised comes back maximised and unmaximises to it.
+  void RememberPlace() {
+    if (!gtk_widget_get_mapped(GTK_WIDGET(window_)) || IsMaximized() || IsMinimized()) return;
+    GdkPoint point{};
+    gtk_window_get_position(window_, &point.x, &point.y);
+    place_ = point;
+  }
+
+  void ReturnToPlace() {
+    if (!place_ || gtk_widget_get_visible(GTK_WIDGET(window_))) return;
+    gtk_window_move(window_, place_->x, place_->y);
+  }
+
   void Resize(int deviceWidth, int deviceHeight) {
     const int scale = Scale();
     gtk_window_resize(window_, std::max(1, deviceWidth / scale), std::max(1, deviceHeight / scale));
@@ -351,23 +412,37 @@ class GtkMainWindow final : public MainWindow {
     return FALSE;
   }
 
-  static gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
+  // The window is on the screen: the window manager has placed it.
+  static gboolean OnMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
     auto* self = static_cast<GtkMainWindow*>(data);
-    // A resize by mouse sends a stream of these: measure and report once,
-    // after GTK took in the new size.
-    if (self->configurePending_ == 0) {
-      self->configurePending_ = g_idle_add(
+    if (!self->placed_) {
+      self->placed_ = true;
+      self->ReportGeometry();
+    }
+    return FALSE;
+  }
+
+  static gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
+    static_cast<GtkMainWindow*>(data)->ReportGeometry();
+    return FALSE;
+  }
+
+  void ReportGeometry() {
+    // A resize by mouse sends a stream of configure events: measure and
+    // report once, after GTK took in the new size.
+    if (configurePending_ == 0) {
+      configurePending_ = g_idle_add(
           [](gpointer selfData) -> gboolean {
             auto* window = static_cast<GtkMainWindow*>(selfData);
             window->configurePending_ = 0;
             if (!window->Alive()) return G_SOURCE_REMOVE;
             if (!window->IsMaximized() && !window->IsMinimized()) window->normal_ = window->WindowRect();
+            window->RememberPlace();
             Safely(window->events_.geometryChanged);
             return G_SOURCE_REMOVE;
           },
-          self);
+          this);
     }
-    return FALSE;
   }
 
   static void OnScale(GObject*, GParamSpec*, gpointer data) {
@@ -391,11 +466,17 @@ class GtkMainWindow final : public MainWindow {
   GtkCssProvider* css_ = nullptr;
   GdkWindowState state_ = static_cast<GdkWindowState>(0);
   std::optional<PixelRect> normal_;
+  PixelSize decorations_;  // drawn by GTK around the client size (title bar, borders), GTK units
+  // gtk_window_move's position minus the toplevel's own (GTK leaves the
+  // invisible border of a client-side decorated window out), GTK units.
+  GdkPoint moveOffset_{};
+  std::optional<GdkPoint> place_;  // where the window was last seen in its normal state, GTK units
   std::optional<GdkGeometry> hints_;
   std::optional<CaptionColors> colors_;
   int stripHeight_ = 32;
   bool resizable_ = true;
   bool destroyed_ = false;
+  bool placed_ = false;  // mapped once: the window manager gave it its place
   guint configurePending_ = 0;
 };
 

@@ -141,6 +141,28 @@ TEST(Navigation, TopLevelFrameAndNewWindow) {
   EXPECT_EQ(DecideNewWindow("https://youtu.be/x", false), NavigationDecision::Block);
 }
 
+TEST(Navigation, EveryPermissionIsDeniedAndEveryDownloadCancelledAndHandled) {
+  // Whoever asks: our own page, a provider's frame, a stranger; with or
+  // without a click; for a known permission, an odd one or none.
+  const std::string askers[] = {kOrigin + "/w", "https://" + kVideo + "/embed/dQw4w9WgXcQ",
+                                "https://www.youtube.com/watch?v=dQw4w9WgXcQ", "https://evil.example/", "about:blank",
+                                ""};
+  for (const std::string& url : askers) {
+    for (const char* kind : {"camera", "microphone", "geolocation", "notifications", "clipboard-read", "midi-sysex",
+                             "pointer-lock", "", "unknown-kind"}) {
+      for (const bool click : {false, true}) {
+        SCOPED_TRACE(url + " " + kind + (click ? " clicked" : ""));
+        EXPECT_EQ(DecidePermission({.kind = kind, .url = url, .userInitiated = click}), PermissionDecision::Deny);
+      }
+    }
+    for (const bool click : {false, true}) {
+      const DownloadDecision download = DecideDownload(url, click);
+      EXPECT_TRUE(download.cancel) << url;
+      EXPECT_TRUE(download.handled) << url << ": no download shows in the web view";
+    }
+  }
+}
+
 TEST(EmbedView, StateEventsWaitForTheEmitterAndPropsLoadOnce) {
   EmbedStateChannel channel;
   std::vector<std::string> seen;

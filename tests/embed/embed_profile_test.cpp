@@ -159,12 +159,56 @@ TEST_F(EmbedProfileTest, PurgeRemovesTheProfileForGood_OrGivesUpAtItsBudget) {
   EXPECT_FALSE(fs::exists(profile));
 }
 
+TEST_F(EmbedProfileTest, FirstEnvironmentRequestWipesAgainBeforeMakingTheProfile_LaterOnesDoNot) {
+  const std::string base = EmbedProfileBase();
+  // Profiles whose owners died after this process started (and after its
+  // start-up wipe): one let go of its marker, one never made one.
+  const std::string released = base + "/embed-tmp/released", unmarked = base + "/embed-tmp/unmarked";
+  {
+    fs::create_directories(released);
+    const platform::UniqueFd marker = platform::CreateLockedMarker(released + "/.alive");
+    ASSERT_TRUE(marker);
+  }
+  fs::create_directories(unmarked + "/wv2");
+  const std::string running = base + "/embed-tmp/running";
+  fs::create_directories(running);
+  MarkerHolder holder(running + "/.alive");
+  ASSERT_TRUE(holder.locked);  // a running instance's profile
+
+  const std::string data = EmbedProfile::Get().RequestEnvironment();
+  ASSERT_FALSE(data.empty());
+  EXPECT_EQ(data, EmbedProfile::Get().DataFolder());
+  EXPECT_TRUE(fs::is_directory(data));
+  EXPECT_FALSE(fs::exists(released)) << "its owner is gone";
+  EXPECT_TRUE(fs::exists(unmarked)) << "young and without a marker: a process setting up";
+  EXPECT_TRUE(fs::exists(running + "/.alive"));
+
+  // Once per process: a profile released now waits for the next start.
+  const std::string later = base + "/embed-tmp/later";
+  {
+    fs::create_directories(later);
+    const platform::UniqueFd marker = platform::CreateLockedMarker(later + "/.alive");
+    ASSERT_TRUE(marker);
+  }
+  EXPECT_EQ(EmbedProfile::Get().RequestEnvironment(), data);
+  EXPECT_TRUE(fs::exists(later));
+  EXPECT_EQ(ProbeMarker(fs::path(data).parent_path().string() + "/.alive"), MarkerState::Held);
+
+  // After the purge no request is served and nothing is wiped.
+  EXPECT_TRUE(EmbedProfile::Get().Purge(0));
+  EmbedProfile::ResetForTesting();
+  EXPECT_TRUE(EmbedProfile::Get().Purge(0));
+  EXPECT_EQ(EmbedProfile::Get().RequestEnvironment(), "");
+  EXPECT_TRUE(fs::exists(later));
+}
+
 TEST_F(EmbedProfileTest, WithoutADataFolderNothingIsMade) {
   const std::string home = getenv("HOME"), data = getenv("XDG_DATA_HOME");
   unsetenv("HOME");
   unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(EmbedProfileBase(), "");
   EXPECT_EQ(EmbedProfile::Get().EnsureCreated(), "");
+  EXPECT_EQ(EmbedProfile::Get().RequestEnvironment(), "");
   EXPECT_TRUE(EmbedProfile::Get().Purge(0));
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_DATA_HOME", data.c_str(), 1);

@@ -78,5 +78,52 @@ TEST(GtkWindow, FixedSizeHoldsAgainstResizeAndLeavingRestores) {
   EXPECT_FALSE(window->IsVisible());
 }
 
+// Positions as the window manager sees them: a clamp that moves one edge
+// leaves the other where it was (a client-side decorated window has an
+// invisible border GTK leaves out of the positions it is given), and a
+// window hidden and shown again is where it was.
+TEST(GtkWindow, MovesKeepTheEdgesTheyDoNotMoveAndHidingKeepsThePlace) {
+  if (InitGtk() != GtkStart::Ready) GTEST_SKIP() << "no display: run under scripts/with-desktop.sh";
+  window::WindowSizing* sizingRef = nullptr;
+  MainWindowEvents events;
+  events.geometryChanged = [&] {
+    if (sizingRef != nullptr) sizingRef->OnGeometryChanged();
+  };
+  auto window = MakeGtkWindow(events);
+  window::WindowSizing sizing(*window);
+  sizingRef = &sizing;
+  window::TitleBar titleBar(*window);
+  ASSERT_TRUE(titleBar.Apply());
+  sizing.SetCustomTitleBar(true);
+  sizing.ApplyInitialSize();
+  EXPECT_FALSE(window->IsPlaced()) << "the window manager has not placed it yet";
+  window->Show();
+  ASSERT_TRUE(PumpUntil([&] { return window->IsPlaced() && window->IsVisible(); }));
+  const PixelRect work = *window->WorkArea();
+  const PixelRect first = *window->WindowRect();
+  EXPECT_GT(first.height, window->ClientSize()->height) << "the title bar counts";
+
+  // Half below the bottom of the work area: only the top edge moves up.
+  window->SetWindowRect({work.x + 300, work.y + work.height / 2, first.width, first.height});
+  ASSERT_TRUE(PumpUntil([&] { return window->WindowRect()->x == work.x + 300; })) << window->WindowRect()->x;
+  sizing.ClampToWorkArea();
+  ASSERT_TRUE(PumpUntil([&] {
+    const PixelRect now = *window->WindowRect();
+    return now.y + now.height == work.y + work.height || now.y == work.y;
+  }));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+  const PixelRect clamped = *window->WindowRect();
+  EXPECT_EQ(clamped.x, work.x + 300) << "the left edge stays";
+
+  window->Hide();
+  ASSERT_TRUE(PumpUntil([&] { return !window->IsVisible(); }));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  window->ShowAndActivate();
+  ASSERT_TRUE(PumpUntil([&] { return window->IsVisible() && *window->WindowRect() == clamped; }))
+      << "shown again at " << window->WindowRect()->x << "," << window->WindowRect()->y << ", hidden at " << clamped.x
+      << "," << clamped.y;
+  window->Close();
+}
+
 }  // namespace
 }  // namespace VirelantDesktop::platform

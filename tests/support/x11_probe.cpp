@@ -194,6 +194,36 @@ XWindowId X11Probe::ActiveWindow() const {
   return values && !values->empty() ? values->front() : 0;
 }
 
+std::optional<XRect> X11Probe::Geometry(XWindowId window) const {
+  if (display_ == nullptr) return std::nullopt;
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(display_, window, &attributes) == 0) return std::nullopt;
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+  if (XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &x, &y, &child) == 0) {
+    return std::nullopt;
+  }
+  return XRect{x, y, attributes.width, attributes.height};
+}
+
+bool X11Probe::MoveResize(XWindowId window, const XRect& rect) const {
+  if (display_ == nullptr || rect.width <= 0 || rect.height <= 0) return false;
+  XMoveResizeWindow(display_, window, rect.x, rect.y, static_cast<unsigned>(rect.width),
+                    static_cast<unsigned>(rect.height));
+  XSync(display_, False);
+  return true;
+}
+
+std::optional<XRect> X11Probe::WorkArea() const {
+  if (display_ == nullptr) return std::nullopt;
+  const auto values =
+      ReadLongs(display_, DefaultRootWindow(display_), Intern(display_, "_NET_WORKAREA"), XA_CARDINAL);
+  if (!values || values->size() < 4) return std::nullopt;
+  return XRect{static_cast<int>((*values)[0]), static_cast<int>((*values)[1]), static_cast<int>((*values)[2]),
+               static_cast<int>((*values)[3])};
+}
+
 bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout,
              std::chrono::milliseconds interval) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ struct _XDisplay;
 namespace VirelantDesktop::testing {
 
 using XWindowId = unsigned long;  // an X window id; 0 is none
+
+// A window's place on the screen and its size, X pixels.
+struct XRect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  bool operator==(const XRect&) const = default;
+};
 
 class X11Probe {
  public:
@@ -52,6 +62,16 @@ class X11Probe {
   bool Iconify(XWindowId window) const;
   // The root window's _NET_ACTIVE_WINDOW; 0 when none.
   XWindowId ActiveWindow() const;
+  // Where the window itself (not a window manager's frame around it) sits on
+  // the root window, and its size; nullopt for a window that is gone.
+  std::optional<XRect> Geometry(XWindowId window) const;
+  // Asks for a new place and size the way a client does (a configure
+  // request, which the window manager carries out for its frame), as a user
+  // dragging and resizing the window would leave it.
+  bool MoveResize(XWindowId window, const XRect& rect) const;
+  // The root window's _NET_WORKAREA for the first desktop; nullopt when the
+  // window manager publishes none.
+  std::optional<XRect> WorkArea() const;
 
  private:
   std::vector<XWindowId> Clients() const;

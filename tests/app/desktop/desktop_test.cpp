@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -216,6 +219,153 @@ TEST_F(ShellDesktop, TrayItemRegistersAndItsMenuOpensAndQuits) {
   EXPECT_EQ(ClickMenuItem(service, 40002), 0) << "the click is answered before the process ends";
   EXPECT_EQ(shell->Wait(6s), 0) << "Quit ends the process with 0";
 #endif
+}
+
+std::string Describe(const std::optional<XRect>& rect) {
+  if (!rect) return "none";
+  std::ostringstream text;
+  text << rect->width << "x" << rect->height << "+" << rect->x << "+" << rect->y;
+  return text.str();
+}
+
+TEST_F(ShellDesktop, AWindowClosedToTheTrayComesBackWhereItWasThroughEveryPath) {
+#ifndef TALVEK_SNI_WATCHER_PATH
+  GTEST_SKIP() << "built without the talvek-test-sni-watcher program";
+#else
+  ChildProcess watcher({TALVEK_SNI_WATCHER_PATH});
+  ASSERT_TRUE(watcher.WaitForOutput("ready\n", 10s)) << watcher.output();
+  auto shell = StartShell();
+  ASSERT_TRUE(shell->started());
+  const std::string service = "org.kde.StatusNotifierItem-" + std::to_string(shell->pid()) + "-1";
+  ASSERT_TRUE(watcher.WaitForOutput("registered " + service + " ", kStartTimeout)) << watcher.output();
+  XWindowId window = ShownWindow(shell->pid());
+  ASSERT_NE(window, 0u);
+
+  struct Path {
+    const char* name;
+    std::function<void()> reopen;
+  };
+  const std::vector<Path> paths = {
+      {"Open TALVEK", [&] { EXPECT_EQ(ClickMenuItem(service, 40001), 0); }},
+      {"a click on the tray icon",
+       [&] {
+         ChildProcess gdbus({"gdbus", "call", "--session", "--dest", service, "--object-path", "/StatusNotifierItem",
+                             "--method", "org.kde.StatusNotifierItem.Activate", "0", "0"});
+         EXPECT_EQ(gdbus.Wait(10s), 0);
+       }},
+      {"a second start",
+       [&] {
+         ChildProcess second({TALVEK_PATH}, environment_);
+         EXPECT_EQ(second.Wait(10s), 0);
+       }},
+  };
+  // A different place and size each round, none of them where a window
+  // manager would put a new window.
+  int round = 0;
+  for (const Path& path : paths) {
+    SCOPED_TRACE(path.name);
+    const XRect wanted{97 + 211 * round, 61 + 53 * round, 470 + 20 * round, 700 + 30 * round};
+    ++round;
+    ASSERT_TRUE(probe_.MoveResize(window, wanted));
+    std::optional<XRect> before;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          before = probe_.Geometry(window);
+          return before && before->width == wanted.width && before->height == wanted.height;
+        },
+        kChangeTimeout))
+        << "the window manager moves and resizes the window; now " << Describe(before);
+    std::this_thread::sleep_for(kSettle);  // the shell took in its new place
+    before = probe_.Geometry(window);
+    ASSERT_TRUE(before);
+
+    ASSERT_TRUE(probe_.RequestClose(window));
+    ASSERT_TRUE(BecomesHidden(window));
+    path.reopen();
+    window = ShownWindow(shell->pid(), kChangeTimeout);
+    ASSERT_NE(window, 0u) << "shown again";
+    std::optional<XRect> after;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          after = probe_.Geometry(window);
+          return after == before;
+        },
+        kChangeTimeout))
+        << "before closing: " << Describe(before) << ", after: " << Describe(after);
+  }
+  EXPECT_TRUE(shell->Running());
+#endif
+}
+
+// A panel along the left and bottom edges of the screen, as a desktop's
+// dock has: the window manager takes its struts off the work area.
+class Panel {
+ public:
+  Panel(int left, int bottom) : display_(XOpenDisplay(nullptr)) {
+    if (display_ == nullptr) return;
+    const Window root = DefaultRootWindow(display_);
+    const int screenHeight = DisplayHeight(display_, DefaultScreen(display_));
+    window_ = XCreateSimpleWindow(display_, root, 0, screenHeight - bottom, 10, bottom, 0, 0, 0);
+    const Atom type = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
+    const Atom dock = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False);
+    XChangeProperty(display_, window_, type, XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&dock),
+                    1);
+    // left, right, top, bottom, then the start and end of each along its edge
+    const long strut[12] = {left, 0, 0, bottom, 0, screenHeight - 1, 0, 0, 0, 0, 0, 4095};
+    XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(strut), 12);
+    XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_STRUT", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(strut), 4);
+    XMapWindow(display_, window_);
+    XSync(display_, False);
+  }
+  ~Panel() {
+    if (display_ == nullptr) return;
+    if (window_ != 0) XDestroyWindow(display_, window_);
+    XCloseDisplay(display_);
+  }
+  Panel(const Panel&) = delete;
+  Panel& operator=(const Panel&) = delete;
+
+ private:
+  Display* display_;
+  Window window_ = 0;
+};
+
+// A small screen, made with a panel on the left and at the bottom. A work
+// area 768 pixels high fits the window only once its title bar is counted:
+// then the window manager places it, inside the work area. One 600 pixels
+// high is too small for the window even at its smallest: window managers
+// put such a window in the corner, so it opens across the middle with its
+// top at the work area's top.
+TEST_F(ShellDesktop, OnASmallWorkAreaTheFirstWindowIsNotPinnedToTheLeftEdge) {
+  const int screenWidth = DisplayWidth(probe_.display(), DefaultScreen(probe_.display()));
+  const int screenHeight = DisplayHeight(probe_.display(), DefaultScreen(probe_.display()));
+  for (const int workHeight : {768, 600}) {
+    SCOPED_TRACE("work area height " + std::to_string(workHeight));
+    const XRect work{150, 0, screenWidth - 150, workHeight};
+    Panel panel(work.x, screenHeight - work.height);
+    std::optional<XRect> published;
+    ASSERT_TRUE(WaitFor([&] { return (published = probe_.WorkArea()) == work; }, kChangeTimeout))
+        << "work area " << Describe(published);
+
+    auto shell = StartShell();
+    const XWindowId window = ShownWindow(shell->pid());
+    ASSERT_NE(window, 0u);
+    std::this_thread::sleep_for(kSettle);  // placed, then clamped once placed
+    const std::optional<XRect> placed = probe_.Geometry(window);
+    ASSERT_TRUE(placed);
+    EXPECT_GT(placed->x, work.x) << Describe(placed) << ": pinned to the left edge";
+    EXPECT_LE(placed->x + placed->width, work.x + work.width) << Describe(placed);
+    EXPECT_EQ(placed->y, work.y) << Describe(placed);
+    if (workHeight == 768) {
+      EXPECT_LE(placed->height, work.height) << Describe(placed) << ": fits, title bar and all";
+    } else {
+      EXPECT_NEAR(placed->x, work.x + (work.width - placed->width) / 2, 1) << Describe(placed);
+    }
+    shell->Signal(SIGTERM);
+    EXPECT_EQ(shell->Wait(10s), 0);
+  }
 }
 
 TEST_F(ShellDesktop, TwentySimultaneousStartsLeaveOneRunning) {

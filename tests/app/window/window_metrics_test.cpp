@@ -26,6 +26,14 @@ TEST(MulDiv, RoundsHalfAwayFromZeroLikeWin32) {
   }
 }
 
+TEST(CentredIn, MiddleAlongASideThatFits_NearEdgeAlongOneThatDoesNot) {
+  const Rect work{150, 20, 1130, 600};
+  EXPECT_EQ(CentredIn({440, 500}, work), (Rect{495, 70, 440, 500}));
+  EXPECT_EQ(CentredIn({440, 684}, work), (Rect{495, 20, 440, 684})) << "too tall: top at the work area's top";
+  EXPECT_EQ(CentredIn({1200, 500}, work), (Rect{150, 70, 1200, 500})) << "too wide: left at its left";
+  EXPECT_EQ(CentredIn({1130, 600}, work), work) << "exactly the work area";
+}
+
 TEST(InitialClientSize, ScalesAndFitsTheWorkArea) {
   EXPECT_EQ(InitialClientSize(96, std::nullopt), (Size{430, 932}));
   EXPECT_EQ(InitialClientSize(144, std::nullopt), (Size{645, 1398})) << "150 %, no monitor information";

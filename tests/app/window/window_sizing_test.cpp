@@ -21,7 +21,15 @@ class WindowSizingTest : public ::testing::Test {
   }
   Size Client() const { return *window_.ClientSize(); }
 
-  HeadlessWindow window_{{}};
+  // As the shell window wires it: a move or resize reaches the sizing.
+  static platform::MainWindowEvents Events(WindowSizing* const& sizing) {
+    platform::MainWindowEvents events;
+    events.geometryChanged = [&sizing] { sizing->OnGeometryChanged(); };
+    return events;
+  }
+
+  WindowSizing* sizingRef_ = &sizing_;
+  HeadlessWindow window_{Events(sizingRef_)};
   WindowSizing sizing_{window_};
 };
 
@@ -127,6 +135,50 @@ TEST_F(WindowSizingTest, ClampMovesTheWindowIntoTheWorkAreaUnlessMaximised) {
   window_.SetMaximized(false);
   sizing_.ClampToWorkArea();
   EXPECT_EQ(*window_.WindowRect(), (PixelRect{1474, 28, 446, 972}));
+}
+
+TEST_F(WindowSizingTest, ClampMovesOnlyTheEdgeThatOverflows) {
+  SetUpWindow(1000);
+  window_.SetWindowRect({700, 200, 446, 972});
+  sizing_.ClampToWorkArea();
+  EXPECT_EQ(*window_.WindowRect(), (PixelRect{700, 28, 446, 972})) << "the left edge stays";
+  window_.SetWindowRect({1700, 10, 446, 972});
+  sizing_.ClampToWorkArea();
+  EXPECT_EQ(*window_.WindowRect(), (PixelRect{1474, 10, 446, 972})) << "the top edge stays";
+}
+
+// A window never shown has no place yet: where it goes is the window
+// manager's choice, so the first size does not move it; once placed, it is
+// clamped where it was put, only along the side that overflows.
+TEST_F(WindowSizingTest, AWindowWithoutAPlaceIsOnlySizedAndClampedOncePlaced) {
+  for (const int placedY : {0, 200}) {
+    SCOPED_TRACE(placedY);
+    HeadlessWindow window{Events(sizingRef_)};
+    WindowSizing sizing(window);
+    sizingRef_ = &sizing;
+    window.SetFrameExtra({16, 40});
+    window.SetWorkArea(PixelRect{0, 0, 1920, 768});
+    window.SetWindowRect({5, 5, 100, 100});  // GTK's guess for a window never shown
+    window.SetUnplaced();
+    sizing.ApplyInitialSize();
+    EXPECT_EQ(*window.WindowRect(), (PixelRect{5, 5, 446, 768})) << "fits, frame and all; not moved";
+
+    window.Place(900, placedY);
+    EXPECT_EQ(*window.WindowRect(), (PixelRect{900, 0, 446, 768})) << "the left edge where the window manager put it";
+    window.Place(1800, 100);  // later moves are the user's: no clamp
+    EXPECT_EQ(*window.WindowRect(), (PixelRect{1800, 100, 446, 768}));
+  }
+  sizingRef_ = &sizing_;
+}
+
+TEST_F(WindowSizingTest, AWindowTooLargeForTheWorkAreaOpensAcrossTheMiddleAtTheTop) {
+  window_.SetFrameExtra({16, 40});
+  window_.SetWorkArea(PixelRect{150, 20, 1130, 580});
+  window_.SetWindowRect({5, 5, 100, 100});
+  window_.SetUnplaced();
+  sizing_.ApplyInitialSize();
+  // Even its smallest (360 x 640 and the frame) is taller than 580.
+  EXPECT_EQ(*window_.WindowRect(), (PixelRect{150 + (1130 - 446) / 2, 20, 446, 680}));
 }
 
 TEST(TitleBar, ColoursDragStripAndSupport) {
