@@ -15,6 +15,7 @@
 #include "modules/engine/engine_host.h"
 #include "modules/engine/output_pacer.h"
 #include "tests/support/child_process.h"
+#include "tests/support/proc_status.h"
 #include "tests/support/fake_react_context.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_invoker.h"
@@ -23,42 +24,14 @@ namespace VirelantDesktop {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::BecomesDead;
+using testing::Group;
+using testing::IsDead;
+using testing::Parent;
 using testing::ModuleUnderTest;
 using testing::PromiseProbe;
 
-// Gone, or a zombie nobody reaps (the container's init does not).
-bool IsDead(long pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
-}
 
-bool BecomesDead(long pid) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!IsDead(pid)) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
-// Field `n` of /proc/<pid>/stat as proc(5) numbers them (4 the parent, 5
-// the process group), or -1.
-long StatField(long pid, int n) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return -1;
-  const size_t close = line.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(line.substr(close + 1));
-  std::string field;
-  for (int i = 3; i <= n; ++i) fields >> field;
-  return n > 3 && !field.empty() ? std::stol(field) : -1;
-}
-long Parent(long pid) { return StatField(pid, 4); }
-long Group(long pid) { return StatField(pid, 5); }
 
 // The pid in an engine line such as {"evt":"grandchild","pid":P}.
 long PidIn(const std::string& line) {

@@ -11,6 +11,7 @@
 #include "platform/confined_tree.h"
 #include "platform/save_dialog.h"
 #include "tests/media/media_test_fixture.h"
+#include "tests/support/umask_guard.h"
 #include "tests/support/unprivileged.h"
 
 namespace VirelantDesktop::media {
@@ -43,16 +44,7 @@ bool UserAttributesWork(const std::string& folder) {
   return works;
 }
 
-class UmaskGuard {
- public:
-  explicit UmaskGuard(mode_t mask) : old_(umask(mask)) {}
-  ~UmaskGuard() { umask(old_); }
-  UmaskGuard(const UmaskGuard&) = delete;
-  UmaskGuard& operator=(const UmaskGuard&) = delete;
-
- private:
-  mode_t old_;
-};
+using testing::UmaskGuard;
 
 class RecordingOpener final : public platform::DesktopOpener {
  public:

@@ -17,6 +17,7 @@
 
 #include "platform/temp_name.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/umask_guard.h"
 
 namespace VirelantDesktop::platform {
 namespace {
@@ -37,17 +38,7 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
-// Sets the umask for one test so created modes are predictable.
-class UmaskGuard {
- public:
-  explicit UmaskGuard(mode_t mask) : old_(umask(mask)) {}
-  ~UmaskGuard() { umask(old_); }
-  UmaskGuard(const UmaskGuard&) = delete;
-  UmaskGuard& operator=(const UmaskGuard&) = delete;
-
- private:
-  mode_t old_;
-};
+using testing::UmaskGuard;
 
 // Every entry below `folder` with its content (files), target (symlinks)
 // or "folder", to show that a failed write changed nothing.

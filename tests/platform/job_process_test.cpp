@@ -12,29 +12,17 @@
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/proc_status.h"
 
 namespace VirelantDesktop::platform {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::BecomesDead;
+using testing::Group;
+using testing::IsDead;
+using testing::Parent;
 
-// Gone, or a zombie nobody reaps (the container's init does not).
-bool IsDead(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
-}
-
-bool BecomesDead(pid_t pid, std::chrono::milliseconds timeout = 5s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!IsDead(pid)) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
 
 std::string ReadAll(UniqueFd fd) {
   std::string text;
@@ -53,21 +41,6 @@ std::string Field(const std::string& text, const std::string& key) {
   return "?";
 }
 
-// Field `n` of /proc/<pid>/stat as proc(5) numbers them (4 the parent, 5
-// the process group), or -1.
-long StatField(pid_t pid, int n) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return -1;
-  const size_t close = line.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(line.substr(close + 1));
-  std::string field;
-  for (int i = 3; i <= n; ++i) fields >> field;
-  return n > 3 && !field.empty() ? std::stol(field) : -1;
-}
-long Parent(pid_t pid) { return StatField(pid, 4); }
-long Group(pid_t pid) { return StatField(pid, 5); }
 
 // Reads the job's output up to its first line feed: "grandchild N".
 pid_t ReadGrandchild(const UniqueFd& output) {
