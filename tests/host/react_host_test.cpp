@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -35,6 +36,7 @@ class ReactHostTest : public ::testing::Test {
     options.output = [&](ConsoleStream stream, std::string_view line) {
       std::lock_guard lock(mutex);
       (stream == ConsoleStream::Out ? result.out : result.err).append(line).append("\n");
+      ++linesSeen_;
     };
     ReactHost host(options);
     host.InstanceSettings().BundleRootPath = "file://" + dir_.path() + "/";
@@ -61,6 +63,7 @@ class ReactHostTest : public ::testing::Test {
   testing::TempDir dir_;
   std::function<void(ReactHost&)> beforeStart_;
   std::thread helper_;  // a thread beforeStart_ may start; joined after Start()
+  std::atomic<int> linesSeen_{0};  // console lines of the running bundle
 };
 
 TEST_F(ReactHostTest, Idle_ExitsZeroAfterTheLastTimerAndPromise) {
@@ -191,8 +194,12 @@ TEST_F(ReactHostTest, QuitFromAnotherThread_EndsStart) {
   HostOptions options = RunnerOptions();
   options.exitWhenIdle = false;
   beforeStart_ = [this](ReactHost& host) {
-    helper_ = std::thread([&host] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    helper_ = std::thread([this, &host] {
+      // Once the bundle has run (slow builds take their time to get there).
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+      while (linesSeen_ == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
       host.Quit(3);
     });
   };
