@@ -95,6 +95,12 @@ std::optional<DecodedPicture> Decode(ImageSource& source, uint32_t maxSide) {
     return std::nullopt;
   }
 
+  // The picture must be the one the header describes: the pixel limit and
+  // every size reported were taken from it (a malformed grid can decode to
+  // another size).
+  if (static_cast<uint32_t>(w) != opened->info.width || static_cast<uint32_t>(h) != opened->info.height) {
+    return std::nullopt;
+  }
   const PixelSize size{static_cast<uint32_t>(w), static_cast<uint32_t>(h)};
   auto scaler = AreaScaler::Create(size, ScaledSize(size.width, size.height, maxSide));
   if (!scaler) return std::nullopt;

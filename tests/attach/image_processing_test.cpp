@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "modules/attach/area_scaler.h"
 #include "platform/base64.h"
 #include "platform/file_info.h"
 #include "tests/attach/image_samples.h"
@@ -278,6 +279,21 @@ TEST_F(ImageProcessingTest, JpegScans_UpToTheLimitDecodeAndPastItAreTooComplex) 
     EXPECT_FALSE(DecodeOrientedFromMemory(broken, 0, &why).has_value());
     EXPECT_EQ(why, DecodeFailure::Unreadable);
   }
+}
+
+TEST_F(ImageProcessingTest, AHeifThatDecodesToAnotherSizeThanItsHeaderSaysIsRefused) {
+  // Found by the image fuzzer: a grid whose header promises one size and
+  // whose decode gives another; the pixel limit and the sizes reported
+  // were taken from the header.
+  const std::string bytes = testing::ReadTextFile(std::string(TALVEK_IMAGE_CORPUS) + "/heif_grid_other_size");
+  ASSERT_FALSE(bytes.empty());
+  const ProbedSize probed = ProbeImageSizeFromMemory(bytes);
+  ASSERT_TRUE(probed.ok);
+  const auto decoded = DecodeOrientedFromMemory(bytes, 48);
+  if (decoded) {
+    EXPECT_EQ(ScaledSize(probed.width, probed.height, 48), (PixelSize{decoded->width, decoded->height}));
+  }
+  EXPECT_FALSE(decoded.has_value());
 }
 
 TEST_F(ImageProcessingTest, ExifOrientationInPngWebPAndTiff) {
