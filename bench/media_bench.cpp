@@ -164,9 +164,9 @@ Cache BuildCache() {
       for (int t = 0; t < kThreads; ++t) {
         const media::CacheScope scope{"u" + std::to_string(1000 + u), "ws" + std::to_string(2000 + u * kWorkspaces + w),
                                       "th" + std::to_string(30000 + (u * kWorkspaces + w) * kThreads + t)};
-        const std::string folder = media::MakeScopeDir(scope);
+        const std::string folder = media::OpenScopeDir(scope).path;
         if (folder.empty()) {
-          cache.error = "MakeScopeDir failed for " + media::ScopeKey(scope);
+          cache.error = "OpenScopeDir failed for " + media::ScopeKey(scope);
           return cache;
         }
         for (int f = 0; f < kFilesPerThread; ++f) {

@@ -33,15 +33,23 @@ std::string ComputeRoot() {
   return platform::CanonicalPath(root);
 }
 
+// The part of `path` after "root/", or nullopt when `path` is not strictly
+// below `root`.
+std::optional<std::string_view> BelowRoot(const std::string& root, const std::string& path) {
+  if (root.empty() || path.size() <= root.size() + 1 || path.compare(0, root.size(), root) != 0 ||
+      path[root.size()] != '/') {
+    return std::nullopt;
+  }
+  return std::string_view(path).substr(root.size() + 1);
+}
+
 // Opens `path`, a folder at or below the root, walking down from the root
 // without following any link on the way.
 UniqueFd OpenBelowRoot(const std::string& root, const std::string& path) {
   UniqueFd rootFd = platform::OpenFolderNoFollow(root);
   if (!rootFd || path == root) return rootFd;
-  if (path.size() <= root.size() + 1 || path.compare(0, root.size(), root) != 0 || path[root.size()] != '/') {
-    return {};
-  }
-  return platform::OpenFolderBeneath(rootFd, std::string_view(path).substr(root.size() + 1), false);
+  const auto relative = BelowRoot(root, path);
+  return relative ? platform::OpenFolderBeneath(rootFd, *relative, false) : UniqueFd();
 }
 
 // Removes the file at `path` below the root: its folder is opened from the
@@ -84,16 +92,11 @@ ScopeFolder OpenScopeDir(const CacheScope& scope) {
   return folder;
 }
 
-std::string MakeScopeDir(const CacheScope& scope) { return OpenScopeDir(scope).path; }
-
 UniqueFd OpenFileBelowRoot(const std::string& root, const std::string& path) {
-  if (root.empty() || path.size() <= root.size() + 1 || path.compare(0, root.size(), root) != 0 ||
-      path[root.size()] != '/') {
-    return {};
-  }
+  const auto relative = BelowRoot(root, path);
+  if (!relative) return {};
   UniqueFd rootFd = platform::OpenFolderNoFollow(root);
-  if (!rootFd) return {};
-  return platform::OpenFileBeneath(rootFd, std::string_view(path).substr(root.size() + 1));
+  return rootFd ? platform::OpenFileBeneath(rootFd, *relative) : UniqueFd();
 }
 
 std::optional<platform::FolderEntry> FindCachedEntry(const UniqueFd& folder, std::string_view hash) {
@@ -104,14 +107,6 @@ std::optional<platform::FolderEntry> FindCachedEntry(const UniqueFd& folder, std
     return std::move(entry);
   }
   return std::nullopt;
-}
-
-std::string FindCachedFile(const std::string& folder, std::string_view hash) {
-  const std::string root = MediaRoot();
-  UniqueFd fd = root.empty() ? UniqueFd() : OpenBelowRoot(root, folder);
-  if (!fd) return {};
-  const std::optional<platform::FolderEntry> entry = FindCachedEntry(fd, hash);
-  return entry ? folder + "/" + entry->name : std::string();
 }
 
 std::vector<CacheFile> ListCacheFiles(const std::string& root, bool includePart) {
@@ -129,10 +124,6 @@ std::vector<CacheFile> ListCacheFiles(const std::string& root, bool includePart)
     files.push_back({path, file.size, file.modifiedNs});
   });
   return files;
-}
-
-void WriteZoneMark(const std::string& path, std::string_view sourceUrl) {
-  if (!sourceUrl.empty()) platform::SetOriginUrl(path, sourceUrl);
 }
 
 bool WipeRootEntries(const std::string& root) {

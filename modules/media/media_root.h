@@ -52,18 +52,14 @@ struct ScopeFolder {
 // the root; invalid when the root is unavailable or any folder on the way is
 // a link or not a folder (a link is refused, never followed or replaced).
 ScopeFolder OpenScopeDir(const CacheScope& scope);
-// The path of OpenScopeDir, or "".
-std::string MakeScopeDir(const CacheScope& scope);
 
 // The regular file `path`, strictly inside `root`, opened for reading by
 // walking down from the root without following a link at any level;
 // invalid otherwise.
 platform::UniqueFd OpenFileBelowRoot(const std::string& root, const std::string& path);
 
-// The finished file hash.* in `folder` (not a folder or link, not ".part"),
-// or "".
-std::string FindCachedFile(const std::string& folder, std::string_view hash);
-// The same in an open folder: the file's entry, or nullopt.
+// The finished file hash.* in the open `folder` (not a folder or link, not
+// ".part"): its entry, or nullopt.
 std::optional<platform::FolderEntry> FindCachedEntry(const platform::UniqueFd& folder, std::string_view hash);
 
 struct CacheFile {
@@ -75,10 +71,6 @@ struct CacheFile {
 // Every file below `root`, links and the root's own "tmp", "pending-wipe"
 // and "up" left out; ".part" files only when `includePart`.
 std::vector<CacheFile> ListCacheFiles(const std::string& root, bool includePart);
-
-// Marks a copy that leaves the cache with the URL its content came from
-// (failures are ignored).
-void WriteZoneMark(const std::string& path, std::string_view sourceUrl);
 
 // Removes every entry of the root but the "pending-wipe" marker; true when
 // every removal succeeded.

@@ -81,18 +81,18 @@ TEST_F(MediaRootTest, ALinkedRootIsRefusedALinkHigherUpIsFollowed) {
 TEST_F(MediaRootTest, ScopeFoldersStayInsideTheRoot) {
   const std::string root = Root();
   const CacheScope scope{"u1", "_person", "_none"};
-  EXPECT_EQ(MakeScopeDir(scope), root + "/u1/_person/_none");
+  EXPECT_EQ(OpenScopeDir(scope).path, root + "/u1/_person/_none");
   EXPECT_TRUE(fs::is_directory(root + "/u1/_person/_none"));
-  EXPECT_EQ(MakeScopeDir(scope), root + "/u1/_person/_none") << "again: already there";
+  EXPECT_EQ(OpenScopeDir(scope).path, root + "/u1/_person/_none") << "again: already there";
 
   // A link at the uid folder pointing outside.
   fs::create_directories(dir_.Join("outside"));
   fs::create_directory_symlink(dir_.Join("outside"), root + "/u2");
-  EXPECT_EQ(MakeScopeDir({"u2", "w", "t"}), "");
+  EXPECT_FALSE(OpenScopeDir({"u2", "w", "t"}));
   EXPECT_TRUE(fs::is_empty(dir_.Join("outside"))) << "nothing was made outside the root";
   // A file where a folder belongs.
   testing::WriteTextFile(root + "/u3", "x");
-  EXPECT_EQ(MakeScopeDir({"u3", "w", "t"}), "");
+  EXPECT_FALSE(OpenScopeDir({"u3", "w", "t"}));
 }
 
 TEST_F(MediaRootTest, FindingAndListingSkipPartsLinksAndReservedEntries) {
@@ -102,11 +102,15 @@ TEST_F(MediaRootTest, FindingAndListingSkipPartsLinksAndReservedEntries) {
   MakeFile(folder + "/" + hash + ".part", 10);
   fs::create_directories(folder + "/" + hash + ".dir");
   fs::create_symlink(dir_.Join("cache"), folder + "/" + hash + ".lnk");
-  EXPECT_EQ(FindCachedFile(folder, hash), "");
+  const platform::UniqueFd open = platform::OpenFolderNoFollow(folder);
+  ASSERT_TRUE(open);
+  EXPECT_FALSE(FindCachedEntry(open, hash));
   MakeFile(folder + "/" + hash + ".png", 10);
   MakeFile(folder + "/" + std::string(64, 'b') + ".png", 10);
-  EXPECT_EQ(FindCachedFile(folder, hash), folder + "/" + hash + ".png");
-  EXPECT_EQ(FindCachedFile(root + "/u/w/none", hash), "");
+  const auto found = FindCachedEntry(open, hash);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->name, hash + ".png");
+  EXPECT_EQ(found->size, 10u);
 
   MakeFile(root + "/tmp/g/name.png", 5);
   MakeFile(root + "/up/s/a.jpg", 5);
@@ -185,12 +189,13 @@ TEST_F(MediaRootTest, TheCapEvictsTheOldestAndNeverTheNewFile) {
 TEST_F(MediaRootTest, CopiesCarryTheirOriginUrl) {
   const std::string path = dir_.Join("copy.png");
   testing::WriteTextFile(path, "x");
-  WriteZoneMark(path, "https://host/api/storage/a?b=1");
+  const platform::UniqueFd folder = platform::OpenFolderNoFollow(dir_.path());
+  ASSERT_TRUE(platform::SetOriginAndModeAt(folder, "copy.png", "https://host/api/storage/a?b=1", std::nullopt));
   char value[256] = {};
   const ssize_t length = getxattr(path.c_str(), "user.xdg.origin.url", value, sizeof value);
   if (length < 0 && errno == ENOTSUP) GTEST_SKIP() << "no user attributes on this file system";
   EXPECT_EQ(std::string(value, static_cast<size_t>(std::max<ssize_t>(length, 0))), "https://host/api/storage/a?b=1");
-  WriteZoneMark(dir_.Join("missing.png"), "https://x");  // ignored
+  EXPECT_FALSE(platform::SetOriginAndModeAt(folder, "missing.png", "https://x", std::nullopt));
 }
 
 TEST_F(MediaRootTest, StagingWipes) {
