@@ -94,12 +94,16 @@ ProbedSize ProbeImageSize(const std::string& path) {
   }
 }
 
-std::optional<Bitmap> DecodeOrientedFromMemory(std::string_view bytes, uint32_t maxSide, DecodeFailure* why) {
+namespace {
+
+// Decodes the source `open` gives (nullopt: none), every failure a nullopt
+// with its reason in `why` when asked for.
+template <class OpenSource>
+std::optional<Bitmap> DecodeGuarded(OpenSource&& open, uint32_t maxSide, DecodeFailure* why) {
   DecodeFailure failure = DecodeFailure::Unreadable;
   std::optional<Bitmap> bitmap;
   try {
-    auto source = ImageSource::FromMemory(bytes);
-    bitmap = DecodeSource(source, maxSide);
+    if (auto source = open()) bitmap = DecodeSource(*source, maxSide);
   } catch (const PictureTooComplex&) {
     failure = DecodeFailure::TooComplex;
   } catch (...) {
@@ -108,17 +112,14 @@ std::optional<Bitmap> DecodeOrientedFromMemory(std::string_view bytes, uint32_t 
   return bitmap;
 }
 
+}  // namespace
+
+std::optional<Bitmap> DecodeOrientedFromMemory(std::string_view bytes, uint32_t maxSide, DecodeFailure* why) {
+  return DecodeGuarded([&] { return std::optional<ImageSource>(ImageSource::FromMemory(bytes)); }, maxSide, why);
+}
+
 std::optional<Bitmap> DecodeOriented(const std::string& path, uint32_t maxSide, DecodeFailure* why) {
-  DecodeFailure failure = DecodeFailure::Unreadable;
-  std::optional<Bitmap> bitmap;
-  try {
-    if (auto source = Open(path)) bitmap = DecodeSource(*source, maxSide);
-  } catch (const PictureTooComplex&) {
-    failure = DecodeFailure::TooComplex;
-  } catch (...) {
-  }
-  if (!bitmap && why != nullptr) *why = failure;
-  return bitmap;
+  return DecodeGuarded([&] { return Open(path); }, maxSide, why);
 }
 
 bool IsOpaque(const Bitmap& bitmap) {
@@ -131,23 +132,6 @@ bool IsOpaque(const Bitmap& bitmap) {
   return true;
 }
 
-bool EncodeImageFile(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
-                     const std::string& path) {
-  try {
-    const auto encoded = EncodeImage(bitmap, format, quality, opaque);
-    if (!encoded) return false;
-    // Written beside the target and renamed over it, so a failure never
-    // leaves a partial file at `path`.
-    const platform::AtomicWriteResult written = platform::WriteFileAtomic(path, *encoded);
-    if (written.ok()) return true;
-    // Only a failed flush of the folder comes after the rename.
-    if (written.failedStage == platform::AtomicWriteStage::SyncFolder) platform::RemovePath(path);
-    return false;
-  } catch (...) {
-    return false;
-  }
-}
-
 bool EncodeImageFileAt(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
                        const platform::UniqueFd& folder, const std::string& name) {
   try {
@@ -155,11 +139,20 @@ bool EncodeImageFileAt(const Bitmap& bitmap, ImageFormat format, float quality, 
     if (!encoded) return false;
     const platform::AtomicWriteResult written = platform::WriteFileAtomicAt(folder, name, *encoded);
     if (written.ok()) return true;
+    // Only a failed flush of the folder comes after the rename.
     if (written.failedStage == platform::AtomicWriteStage::SyncFolder) platform::RemoveEntryAt(folder, name);
     return false;
   } catch (...) {
     return false;
   }
+}
+
+bool EncodeImageFile(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
+                     const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folderPath = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const platform::UniqueFd folder = platform::OpenFolderNoFollow(folderPath);
+  return folder && EncodeImageFileAt(bitmap, format, quality, opaque, folder, path.substr(slash + 1));
 }
 
 std::string MakeThumbnail(const std::string& path) {

@@ -89,12 +89,13 @@ std::optional<Bitmap> DecodeOriented(const std::string& path, uint32_t maxSide, 
 bool IsOpaque(const Bitmap& bitmap);
 
 // JPEG: 24-bit, quality 0..1. PNG: 24-bit RGB when opaque, else 32-bit RGBA.
-// On any failure the partly written file is removed and false returned.
-bool EncodeImageFile(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
-                     const std::string& path);
-// The same for the file `name` in the open `folder` (no path looked up).
+// Written beside `name` in the open `folder` and renamed over it; on any
+// failure nothing is left at `name` and false is returned.
 bool EncodeImageFileAt(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
                        const platform::UniqueFd& folder, const std::string& name);
+// The same at `path` (its folder opened by path; the last one not a link).
+bool EncodeImageFile(const Bitmap& bitmap, ImageFormat format, float quality, bool opaque,
+                     const std::string& path);
 
 // "data:image/jpeg;base64,..." of the picture scaled to at most 128 pixels,
 // quality 0.7; "" on any failure.
