@@ -28,18 +28,11 @@ void Restarted(void*, const char* version) { RecordRestart(version); }
 
 // The running version as the library reads it; "" when it cannot.
 std::string RunningVersion(const UpdateClientLibrary& library) {
-  const auto newManager = TUC_FUNCTION(library, tuc_new_update_manager);
-  const auto freeManager = TUC_FUNCTION(library, tuc_free_update_manager);
-  const auto getVersion = TUC_FUNCTION(library, tuc_get_current_version);
-  if (!newManager || !freeManager || !getVersion) return "";
-  const tuc_update_options options{/*allow_version_downgrade=*/false, /*explicit_channel=*/nullptr,
-                                   /*maximum_deltas_before_fallback=*/-1};
-  tuc_update_manager* manager = nullptr;
-  if (!newManager(DefaultFeedUrl().c_str(), &options, /*locator=*/nullptr, &manager) || manager == nullptr) return "";
-  std::string version(getVersion(manager, nullptr, 0), '\0');
-  version.resize(getVersion(manager, version.data(), version.size()));
-  freeManager(manager);
-  return version;
+  VelopackBackend::Options options;
+  options.feedUrl = DefaultFeedUrl();
+  // Borrowed for this one call: the library outlives the backend.
+  options.library = std::shared_ptr<const UpdateClientLibrary>(std::shared_ptr<const void>(), &library);
+  return VelopackBackend(std::move(options)).CurrentVersion();
 }
 
 // Only a program in an installation's "current" folder has a packages
