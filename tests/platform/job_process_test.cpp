@@ -78,6 +78,33 @@ class JobProcessTest : public ::testing::Test {
     EXPECT_TRUE(job) << "step " << static_cast<int>(failure.step) << " errno " << failure.error;
     return job;
   }
+
+  // Spawns `escape` and reads the pid of what its child left behind
+  // (0 when none came).
+  std::unique_ptr<JobProcess> SpawnEscape(const Escape& escape, UniqueFd& output, pid_t& grandchild) {
+    JobSpawnFailure failure;
+    auto job = JobProcess::Spawn(escape.path, escape.args, failure);
+    EXPECT_TRUE(job) << "step " << static_cast<int>(failure.step) << " errno " << failure.error;
+    grandchild = 0;
+    if (job) {
+      output = job->TakeOutput();
+      grandchild = ReadGrandchild(output);
+    }
+    return job;
+  }
+};
+
+// A stand-in shell (the probe's "hold" role) that holds a job of `argv` and
+// reports the pids of its child and grandchild.
+struct Holder {
+  explicit Holder(std::vector<std::string> argv) : process(std::move(argv)) {
+    if (!process.WaitForOutput("held\n", 5s)) return;
+    child = std::stoi(Field(process.output(), "engine"));
+    grandchild = std::stoi(Field(process.output(), "grandchild"));
+  }
+  testing::ChildProcess process;
+  pid_t child = 0;
+  pid_t grandchild = 0;
 };
 
 TEST_F(JobProcessTest, ChildGetsOnlyItsPipesAndNullStderrInAGroupOfItsOwnWithDefaultSignals) {
@@ -152,26 +179,23 @@ TEST_F(JobProcessTest, ClosingTheJobKillsWhatTheChildStarted) {
 }
 
 TEST_F(JobProcessTest, TheJobDiesWhenItsOwnerIsKilled) {
-  testing::ChildProcess holder({TALVEK_JOB_PROBE, "hold", TALVEK_JOB_GUARD});
-  ASSERT_TRUE(holder.WaitForOutput("held\n", 5s)) << holder.output();
-  const pid_t child = std::stoi(Field(holder.output(), "engine"));
-  const pid_t grandchild = std::stoi(Field(holder.output(), "grandchild"));
-  ASSERT_FALSE(IsDead(child));
-  ASSERT_FALSE(IsDead(grandchild));
+  Holder holder({TALVEK_JOB_PROBE, "hold", TALVEK_JOB_GUARD});
+  ASSERT_GT(holder.grandchild, 0) << holder.process.output();
+  ASSERT_FALSE(IsDead(holder.child));
+  ASSERT_FALSE(IsDead(holder.grandchild));
 
-  holder.Signal(SIGKILL);
-  EXPECT_TRUE(BecomesDead(child));
-  EXPECT_TRUE(BecomesDead(grandchild));
+  holder.process.Signal(SIGKILL);
+  EXPECT_TRUE(BecomesDead(holder.child));
+  EXPECT_TRUE(BecomesDead(holder.grandchild));
 }
 
 TEST_F(JobProcessTest, TerminateEndsAChildThatLeftTheGroupAndWhatItLeftBehind) {
   for (const Escape& escape : Escapes()) {
     SCOPED_TRACE(escape.name);
-    JobSpawnFailure failure;
-    auto job = JobProcess::Spawn(escape.path, escape.args, failure);
+    UniqueFd output;
+    pid_t grandchild = 0;
+    auto job = SpawnEscape(escape, output, grandchild);
     ASSERT_TRUE(job);
-    UniqueFd output = job->TakeOutput();
-    const pid_t grandchild = ReadGrandchild(output);
     ASSERT_GT(grandchild, 0);
     const long jobGroup = Parent(job->Pid());  // the guard, which leads the job's group
     ASSERT_NE(Group(grandchild), jobGroup) << "the grandchild left the job's group";
@@ -212,11 +236,10 @@ TEST_F(JobProcessTest, AChildThatEndsByItselfTakesWhatItLeftBehindAlong) {
 TEST_F(JobProcessTest, ClosingTheJobEndsAChildThatLeftTheGroup) {
   for (const Escape& escape : Escapes()) {
     SCOPED_TRACE(escape.name);
-    JobSpawnFailure failure;
-    auto job = JobProcess::Spawn(escape.path, escape.args, failure);
+    UniqueFd output;
+    pid_t grandchild = 0;
+    auto job = SpawnEscape(escape, output, grandchild);
     ASSERT_TRUE(job);
-    UniqueFd output = job->TakeOutput();
-    const pid_t grandchild = ReadGrandchild(output);
     ASSERT_GT(grandchild, 0);
     const pid_t child = job->Pid();
     job.reset();
@@ -230,17 +253,15 @@ TEST_F(JobProcessTest, WhatLeftTheGroupDiesWhenTheOwnerIsKilled) {
     SCOPED_TRACE(escape.name);
     std::vector<std::string> argv = {TALVEK_JOB_PROBE, "hold", TALVEK_JOB_GUARD, escape.path};
     argv.insert(argv.end(), escape.args.begin(), escape.args.end());
-    testing::ChildProcess holder(argv);
-    ASSERT_TRUE(holder.WaitForOutput("held\n", 5s)) << holder.output();
-    const pid_t child = std::stoi(Field(holder.output(), "engine"));
-    const pid_t grandchild = std::stoi(Field(holder.output(), "grandchild"));
-    ASSERT_FALSE(IsDead(child));
-    ASSERT_FALSE(IsDead(grandchild));
-    ASSERT_NE(Group(grandchild), Parent(child)) << "the grandchild left the job's group";
+    Holder holder(argv);
+    ASSERT_GT(holder.grandchild, 0) << holder.process.output();
+    ASSERT_FALSE(IsDead(holder.child));
+    ASSERT_FALSE(IsDead(holder.grandchild));
+    ASSERT_NE(Group(holder.grandchild), Parent(holder.child)) << "the grandchild left the job's group";
 
-    holder.Signal(SIGKILL);
-    EXPECT_TRUE(BecomesDead(child));
-    EXPECT_TRUE(BecomesDead(grandchild));
+    holder.process.Signal(SIGKILL);
+    EXPECT_TRUE(BecomesDead(holder.child));
+    EXPECT_TRUE(BecomesDead(holder.grandchild));
   }
 }
 
