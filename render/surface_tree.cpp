@@ -187,6 +187,9 @@ struct SurfaceTree::State {
 
   void VisitChildren(Entry* parent, const std::vector<ShadowNodePtr>& kids, int depth) {
     const std::vector<Tag>& before = parent->children;
+    // Reserved now so that a parent's inserts come before its children's.
+    const size_t changeSlot = childChanges.size();
+    childChanges.push_back({nullptr, {}});
     std::vector<Tag> after;
     bool differs = false;
     size_t accepted = 0;
@@ -226,11 +229,15 @@ struct SurfaceTree::State {
       differs = true;
       after.assign(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(accepted));
     }
-    if (differs) SetChildren(parent, std::move(after));
+    if (differs) SetChildren(parent, std::move(after), changeSlot);
   }
 
-  void SetChildren(Entry* parent, std::vector<Tag> after) {
-    childChanges.push_back({parent, std::move(parent->children)});
+  // Records the change in childChanges[slot] (appended when slot is past
+  // the end) and re-links the Yoga children.
+  void SetChildren(Entry* parent, std::vector<Tag> after, size_t slot) {
+    if (slot >= childChanges.size()) childChanges.push_back({nullptr, {}});
+    slot = std::min(slot, childChanges.size() - 1);
+    childChanges[slot] = {parent, std::move(parent->children)};
     parent->children = std::move(after);
     YGNodeRemoveAllChildren(parent->yoga);
     size_t index = 0;
@@ -252,7 +259,7 @@ struct SurfaceTree::State {
     const bool paragraph = node->kind == ViewKind::Paragraph;
     if (paragraph != entry->measured) {
       if (paragraph) {
-        if (!entry->children.empty()) SetChildren(entry, {});
+        if (!entry->children.empty()) SetChildren(entry, {}, childChanges.size());
         YGNodeSetMeasureFunc(entry->yoga, &State::Measure);
       } else {
         YGNodeSetMeasureFunc(entry->yoga, nullptr);
@@ -260,7 +267,9 @@ struct SurfaceTree::State {
       }
       entry->measured = paragraph;
     }
-    const bool modelChanged = isNew || old->model != node->model || old->componentName != node->componentName;
+    // A node made afresh with the same props (not cloned) keeps its model.
+    const bool modelChanged = isNew || (old->model != node->model && (old->componentName != node->componentName ||
+                                                                      old->kind != node->kind || old->props != node->props));
     if (modelChanged) styler->Apply(entry->yoga, node->props);
     if (node->kind == ViewKind::Unknown && warnedComponents.insert(node->componentName).second) {
       Warn("Unimplemented component: " + node->componentName);
@@ -515,7 +524,9 @@ MountTransaction SurfaceTree::Commit(std::vector<ShadowNodePtr> rootChildren, st
 
   std::vector<MountOp> removes, inserts, deletes;
   std::vector<State::Entry*> gone;
-  for (const auto& change : s.childChanges) s.DiffChildren(change, removes, inserts, gone);
+  for (const auto& change : s.childChanges) {
+    if (change.parent) s.DiffChildren(change, removes, inserts, gone);
+  }
   std::vector<Tag> erased;
   for (State::Entry* entry : gone) {
     // Reached twice when it left a parent that was itself re-listed.
