@@ -258,6 +258,22 @@ void MountedTree::Apply(const MountTransaction& transaction) {
   }
 }
 
+void MountedTree::RemoveSurface(Tag rootTag) {
+  if (!surfaces_.count(rootTag)) return;
+  std::vector<Tag> pending{rootTag};
+  while (!pending.empty()) {
+    const Tag tag = pending.back();
+    pending.pop_back();
+    auto it = views_.find(tag);
+    if (it == views_.end()) continue;
+    pending.insert(pending.end(), it->second.children.begin(), it->second.children.end());
+    views_.erase(it);
+  }
+  surfaces_.erase(rootTag);
+  implicitRoots_.erase(rootTag);
+  damage_.erase(rootTag);
+}
+
 std::vector<Rect> MountedTree::Damage(Tag rootTag) const {
   auto it = damage_.find(rootTag);
   return it == damage_.end() ? std::vector<Rect>{} : it->second;

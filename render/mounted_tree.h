@@ -35,6 +35,9 @@ class MountedTree {
   // it arrives).
   void Apply(const MountTransaction& transaction);
 
+  // Drops a stopped surface: its root, every view below it, its damage.
+  void RemoveSurface(Tag rootTag);
+
   const MountedView* Find(Tag tag) const;
   const MountedView* Root(Tag rootTag) const;
   // The constraints of the last transaction for the surface.

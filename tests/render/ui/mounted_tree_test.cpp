@@ -59,6 +59,12 @@ TEST(MountedTreeTest, AppliesOpsAndShrugsOffBadOnes) {
   EXPECT_EQ(tree.Find(4)->parent, 0);  // orphaned with its deleted parent
   EXPECT_FALSE(tree.SurfaceOf(4).has_value());
   EXPECT_FALSE(tree.HitTest(kRoot, {1, 1}) == 4);
+
+  tree.RemoveSurface(kRoot);
+  EXPECT_EQ(tree.Find(kRoot), nullptr);
+  EXPECT_EQ(tree.Find(2), nullptr);
+  EXPECT_NE(tree.Find(4), nullptr);  // not below the root any more
+  EXPECT_TRUE(tree.Damage().empty());
 }
 
 TEST(MountedTreeTest, AbsoluteGeometryFollowsParentsAndCentredTransforms) {
