@@ -15,6 +15,7 @@
 #include "app/host_state.h"
 #include "bridge/host_hooks.h"
 #include "app/single_instance_step.h"
+#include "app/window/render_port.h"
 #include "app/window/shell_window.h"
 #include "embed/embed_profile.h"
 #include "host/react_host.h"
@@ -156,6 +157,9 @@ int RunApplication(const CommandLine& commandLine) {
   // Host and package providers. (The SVG component package has no
   // counterpart in this host.)
   host::ReactHost host;
+  // The bundle's UI is drawn in the main window's page.
+  auto renderPort = std::make_shared<window::RenderPort>();
+  renderPort->Configure(host.Options(), gtk);
   host.InstanceSettings().PackageProviders.push_back(std::make_shared<CompReactPackageProvider>());
 
   // Bundle.
@@ -211,8 +215,11 @@ int RunApplication(const CommandLine& commandLine) {
   }
 
   host.ViewOptions().ComponentName = kRootComponent;
+  if (gtk) renderPort->Attach(mainWindow.Window(), host);
+  host.Options().display = renderPort->Display();
   mainWindow.Show();
   const int code = host.Start();
+  renderPort->Detach();
 
   // Clean-up after the loop: no more hand-overs, the socket before the
   // lock; then the window, tray and icons.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bridge/package_provider.h"
+#include "host/render_options.h"
 
 namespace VirelantDesktop::host {
 
@@ -44,6 +45,10 @@ struct HostOptions {
   bool componentRequired = true;
   // Default: stdout / stderr, flushed line by line.
   OutputSink output;
+  // Rendering: the mount sink, text measurement, native components.
+  RenderOptions render;
+  // The display the bundle starts with (later changes: ReactHost::UpdateDisplay).
+  DisplayEnvironment display;
 };
 
 // Exit codes Start() returns.

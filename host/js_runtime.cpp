@@ -9,6 +9,7 @@
 #include "host/host_bridge.h"
 #include "host/js_convert.h"
 #include "host/jsc_string.h"
+#include "host/core_modules_source.h"
 #include "host/prelude_source.h"
 #include "platform/process_setup.h"
 #include "platform/read_file.h"
@@ -93,6 +94,7 @@ JsRuntime::~JsRuntime() {
     if (record->jsObject != nullptr) JSValueUnprotect(ctx_, record->jsObject);
   }
   modules_.clear();  // module objects end on the JS thread
+  fabric_.reset();
   if (describeError_ != nullptr) JSValueUnprotect(ctx_, describeError_);
   if (startComponent_ != nullptr) JSValueUnprotect(ctx_, startComponent_);
   if (functionPrototype_ != nullptr) JSValueUnprotect(ctx_, functionPrototype_);
@@ -135,6 +137,27 @@ void JsRuntime::InstallGlobals() {
   SetProperty(ctx_, native, "reportError", MakeFunction("reportError", &NativeReportError));
   SetProperty(ctx_, native, "setTimer", MakeFunction("setTimer", &NativeSetTimer));
   SetProperty(ctx_, native, "clearTimer", MakeFunction("clearTimer", &NativeClearTimer));
+  SetProperty(ctx_, native, "environment", MakeFunction("environment", &NativeEnvironment));
+  SetProperty(ctx_, native, "now", MakeFunction("now", &NativeNow));
+  SetProperty(ctx_, native, "bundleUrl", MakeFunction("bundleUrl", &NativeBundleUrl));
+  SetProperty(ctx_, native, "noteError", MakeFunction("noteError", &NativeNoteError));
+  SetProperty(ctx_, native, "imageSize", MakeFunction("imageSize", &NativeImageSize));
+  SetProperty(ctx_, native, "rootTag", JSValueMakeNumber(ctx_, kRootSurfaceTag));
+  {
+    // The framework's own modules, built by a script of their own.
+    JsString source(kCoreModulesSource);
+    JsString url("talvek:core-modules");
+    JSValueRef exception = nullptr;
+    JSValueRef factory = JSEvaluateScript(ctx_, source.get(), nullptr, url.get(), 1, &exception);
+    if (exception != nullptr || factory == nullptr) factory = JSValueMakeUndefined(ctx_);
+    SetProperty(ctx_, native, "coreModules", factory);
+  }
+
+  // The surface React's renderer mounts through.
+  display_ = core_->options().display;
+  fabric_ = std::make_unique<FabricUIManager>(ctx_, core_, core_->options().render);
+  fabric_->SetConstraints(display_.constraints);
+  SetProperty(ctx_, global, "nativeFabricUIManager", fabric_->Object(), hidden);
 
   if (core_->options().runnerApi) {
     JSObjectRef runner = JSObjectMake(ctx_, nullptr, nullptr);
@@ -171,6 +194,7 @@ void JsRuntime::InstallGlobals() {
 // ---- bundle and errors --------------------------------------------------------------
 
 void JsRuntime::RunBundle(const std::string& path, const std::string& componentName) {
+  bundlePath_ = path;
   platform::ReadFileResult file = platform::ReadWholeFile(path);
   if (file.status != platform::ReadStatus::Ok) {
     core_->Write(ConsoleStream::Err, "talvek: cannot read the bundle " + path + ": " + std::strerror(file.error));
@@ -456,6 +480,86 @@ JSValueRef JsRuntime::NativeClearTimer(JSContextRef ctx, JSObjectRef, JSObjectRe
       runtime->ClearTimer(JSValueToNumber(ctx, argv[0], nullptr));
     }
     return JSValueMakeUndefined(ctx);
+  });
+}
+
+// ---- display and rendering ------------------------------------------------------------
+
+JSValue JsRuntime::EnvironmentJson() const {
+  const auto& c = display_.constraints;
+  return JSValue{{"width", c.size.width},
+                 {"height", c.size.height},
+                 {"scale", c.pointScale},
+                 {"fontScale", c.fontScale},
+                 {"screenWidth", display_.screen.width},
+                 {"screenHeight", display_.screen.height},
+                 {"colorScheme", display_.colorScheme},
+                 {"isRTL", c.direction == render::LayoutDirection::Rtl},
+                 {"locale", display_.locale},
+                 {"osVersion", display_.osVersion}};
+}
+
+void JsRuntime::UpdateDisplay(const DisplayEnvironment& display) {
+  const DisplayEnvironment before = display_;
+  display_ = display;
+  if (fabric_) fabric_->SetConstraints(display.constraints);
+  const JSValue env = EnvironmentJson();
+  if (before.constraints != display.constraints || before.screen != display.screen) {
+    JSValue window{{"width", env["width"]}, {"height", env["height"]}, {"scale", env["scale"]},
+                   {"fontScale", env["fontScale"]}};
+    JSValue screen = window;
+    screen["width"] = env["screenWidth"];
+    screen["height"] = env["screenHeight"];
+    EmitEvent("RCTDeviceEventEmitter", "didUpdateDimensions", JSValue{{"window", window}, {"screen", screen}});
+  }
+  if (before.colorScheme != display.colorScheme) {
+    EmitEvent("RCTDeviceEventEmitter", "appearanceChanged", JSValue{{"colorScheme", display.colorScheme}});
+  }
+}
+
+void JsRuntime::DispatchViewEvent(render::Tag tag, const std::string& type, const JSValue& payload) {
+  if (fabric_) fabric_->DispatchEvent(tag, type, payload);
+}
+
+JSValueRef JsRuntime::NativeEnvironment(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+                                        JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    return runtime != nullptr ? ToJs(ctx, runtime->EnvironmentJson()) : JSValueMakeNull(ctx);
+  });
+}
+
+JSValueRef JsRuntime::NativeNow(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*) {
+  return JSValueMakeNumber(ctx, static_cast<double>(g_get_monotonic_time()) / 1000.0);
+}
+
+JSValueRef JsRuntime::NativeBundleUrl(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+                                      JSValueRef* exception) {
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    return MakeJsString(ctx, runtime != nullptr && !runtime->bundlePath_.empty() ? "file://" + runtime->bundlePath_
+                                                                                : std::string());
+  });
+}
+
+JSValueRef JsRuntime::NativeNoteError(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+                                      JSValueRef*) {
+  if (JsRuntime* runtime = Current()) runtime->core_->NoteScriptError();
+  return JSValueMakeUndefined(ctx);
+}
+
+JSValueRef JsRuntime::NativeImageSize(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+                                      JSValueRef* exception) {
+  // Sizes come with the image's load event; asking ahead is not offered.
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JSValueRef message = MakeJsString(ctx, "Image.getSize is not available");
+    JSValueRef error = JSObjectMakeError(ctx, 1, &message, nullptr);
+    JSObjectRef resolve = nullptr;
+    JSObjectRef reject = nullptr;
+    JSObjectRef promise = JSObjectMakeDeferredPromise(ctx, &resolve, &reject, nullptr);
+    if (promise == nullptr) return JSValueMakeUndefined(ctx);
+    JSObjectCallAsFunction(ctx, reject, nullptr, 1, &error, nullptr);
+    return promise;
   });
 }
 

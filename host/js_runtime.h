@@ -20,6 +20,7 @@
 #include "bridge/module_builder.h"
 #include "bridge/promise_error.h"
 #include "bridge/react_context.h"
+#include "host/fabric_ui_manager.h"
 #include "host/host_core.h"
 
 namespace VirelantDesktop::host {
@@ -52,6 +53,14 @@ class JsRuntime {
   void SettlePromise(uint64_t id, bool resolved, const JSValue& value, const PromiseError& error);
   // Calls emitter.emit(eventName, payload) on the global `emitterName`.
   void EmitEvent(const std::string& emitterName, const std::string& eventName, const JSValue& payload);
+
+  // The display changed (window size, scale, colour scheme): the surfaces
+  // are laid out again and the bundle hears "didUpdateDimensions" and
+  // "appearanceChanged" where they changed.
+  void UpdateDisplay(const DisplayEnvironment& display);
+  // An event of a mounted view, from the UI thread.
+  void DispatchViewEvent(render::Tag tag, const std::string& type, const JSValue& payload);
+  FabricUIManager* fabric() noexcept { return fabric_.get(); }
 
   // Prints "<prefix> <description>" on stderr and records a script error.
   void ReportException(JSValueRef exception, const char* prefix = "Uncaught");
@@ -116,6 +125,13 @@ class JsRuntime {
   static JSValueRef CallGetConstants(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
                                      JSValueRef*);
   static gboolean OnTimer(gpointer data);
+  static JSValueRef NativeEnvironment(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+                                     JSValueRef*);
+  static JSValueRef NativeNow(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*);
+  static JSValueRef NativeBundleUrl(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*);
+  static JSValueRef NativeNoteError(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*);
+  static JSValueRef NativeImageSize(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*);
+  JSValue EnvironmentJson() const;
 
   std::shared_ptr<HostCore> core_;
   std::shared_ptr<const PackageRegistry> packages_;
@@ -128,6 +144,10 @@ class JsRuntime {
   JSObjectRef describeError_ = nullptr;   // protected, from the prelude
   JSObjectRef startComponent_ = nullptr;  // protected, from the prelude
   JSObjectRef functionPrototype_ = nullptr;  // protected; native methods inherit call, apply, bind
+
+  std::unique_ptr<FabricUIManager> fabric_;
+  DisplayEnvironment display_;
+  std::string bundlePath_;
 
   // JS thread only, so no locks.
   std::map<std::string, std::unique_ptr<ModuleRecord>> modules_;

@@ -114,19 +114,40 @@
   define('clearInterval', function clearInterval(id) {
     native.clearTimer(id);
   });
+  // The engine's own microtask queue, kept even when a bundle replaces
+  // Promise (React Native's environment does).
   const resolved = Promise.resolve();
-  define('queueMicrotask', function queueMicrotask(fn) {
+  const then = Promise.prototype.then;
+  function queueMicrotask(fn) {
     checkCallback(fn, 'queueMicrotask');
-    resolved.then(() => {
+    then.call(resolved, () => {
       try {
         fn();
       } catch (e) {
         native.reportError(e);
       }
     });
+  }
+  define('queueMicrotask', queueMicrotask);
+  // Frames: about 60 a second; the callback gets the frame's time stamp.
+  define('requestAnimationFrame', function requestAnimationFrame(fn) {
+    checkCallback(fn, 'requestAnimationFrame');
+    return native.setTimer(() => fn(native.now()), 16, false, []);
   });
+  define('cancelAnimationFrame', function cancelAnimationFrame(id) {
+    native.clearTimer(id);
+  });
+  define('global', g);
 
   // ---- native modules -----------------------------------------------------------
+  // The program's modules first, then the framework's own that a React
+  // Native environment expects (answered by the host).
+  const nativeModule = g.__turboModuleProxy;
+  let coreModule = () => null;
+  define('__turboModuleProxy', function __turboModuleProxy(name) {
+    const module = nativeModule(name);
+    return module !== null ? module : coreModule(String(name));
+  });
   define(
     'nativeModuleProxy',
     new Proxy(
@@ -165,10 +186,20 @@
     },
     emit(name, ...args) {
       const list = listeners.get(String(name));
-      if (!list) return;
-      for (const { fn, context } of list.slice()) {
+      if (list) {
+        for (const { fn, context } of list.slice()) {
+          try {
+            fn.apply(context, args);
+          } catch (e) {
+            native.reportError(e);
+          }
+        }
+      }
+      // A React Native environment listens on its own emitter.
+      const own = callable('RCTDeviceEventEmitter');
+      if (own && typeof own.emit === 'function') {
         try {
-          fn.apply(context, args);
+          own.emit(String(name), ...args);
         } catch (e) {
           native.reportError(e);
         }
@@ -179,6 +210,28 @@
       return list ? list.length : 0;
     },
   });
+
+  // ---- the framework's environment ---------------------------------------------------
+  // What React Native's JavaScript looks for on a host of the new
+  // architecture: the bridgeless flag, callable modules (its event emitter
+  // among them) and the exception hooks.
+  define('RN$Bridgeless', true);
+  const callables = new Map(); // name -> { factory, module }
+  define('RN$registerCallableModule', function registerCallableModule(name, factory) {
+    checkCallback(factory, 'RN$registerCallableModule');
+    callables.set(String(name), { factory, module: undefined });
+  });
+  function callable(name) {
+    const entry = callables.get(name);
+    if (!entry) return null;
+    if (entry.module === undefined) entry.module = entry.factory();
+    return entry.module;
+  }
+  function reportException(message, stack, fatal) {
+    native.write(2, (fatal ? 'Fatal: ' : 'Error: ') + String(message) + (typeof stack === 'string' ? '\n' + stack : ''));
+    native.noteError();
+  }
+  coreModule = native.coreModules(native, { queueMicrotask, reportException });
 
   // ---- application registry --------------------------------------------------------
   const components = new Map(); // name -> provider
@@ -193,13 +246,31 @@
     },
   });
   function startComponent(name, required) {
+    // A React Native environment registered its own registry: it renders
+    // the component through the renderer into surface 1.
+    const registry = g.RN$AppRegistry;
+    if (registry && typeof registry.runApplication === 'function') {
+      const keys = typeof registry.getAppKeys === 'function' ? registry.getAppKeys() : [name];
+      if (keys.indexOf(name) < 0) {
+        if (required) throw new Error('Application ' + name + ' has not been registered.');
+        return false;
+      }
+      registry.runApplication(name, { rootTag: native.rootTag, initialProps: {}, fabric: true });
+      return true;
+    }
     const provider = components.get(name);
     if (provider === undefined) {
       if (required) throw new Error('Application ' + name + ' has not been registered.');
       return false;
     }
     const root = provider();
-    if (typeof root === 'function') root({ rootTag: 1 });
+    // A bundle that carries a renderer of its own mounts components with it.
+    const renderer = g.__talvekRenderer;
+    if (renderer && typeof renderer.render === 'function' && typeof root === 'function') {
+      renderer.render(root, native.rootTag);
+    } else if (typeof root === 'function') {
+      root({ rootTag: native.rootTag });
+    }
     return true;
   }
 

@@ -50,6 +50,25 @@ void ReactHost::Quit(int code) noexcept {
   }
 }
 
+void ReactHost::UpdateDisplay(const DisplayEnvironment& display) {
+  std::lock_guard lock(coreMutex_);
+  if (!core_) {
+    options_.display = display;  // the bundle starts with it
+    return;
+  }
+  core_->PostJs([display] {
+    if (auto* runtime = JsRuntime::Current()) runtime->UpdateDisplay(display);
+  });
+}
+
+void ReactHost::DispatchViewEvent(render::Tag tag, std::string type, JSValue payload) {
+  std::lock_guard lock(coreMutex_);
+  if (!core_) return;
+  core_->PostJs([tag, type = std::move(type), payload = std::move(payload)] {
+    if (auto* runtime = JsRuntime::Current()) runtime->DispatchViewEvent(tag, type, payload);
+  });
+}
+
 int ReactHost::Start() {
   auto packages = std::make_shared<PackageRegistry>();
   RegistryBuilder builder(*packages);
@@ -59,7 +78,12 @@ int ReactHost::Start() {
 
   GMainContext* uiContext = g_main_context_default();
   GMainContext* jsContext = g_main_context_new();
-  std::shared_ptr<HostCore> core = HostCore::Create(options_, uiContext, jsContext);
+  HostOptions options;
+  {
+    std::lock_guard lock(coreMutex_);
+    options = options_;
+  }
+  std::shared_ptr<HostCore> core = HostCore::Create(options, uiContext, jsContext);
   {
     std::lock_guard lock(coreMutex_);
     core_ = core;

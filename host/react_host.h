@@ -31,6 +31,8 @@ class ReactHost {
 
   host::InstanceSettings& InstanceSettings() noexcept { return settings_; }
   ReactViewOptions& ViewOptions() noexcept { return viewOptions_; }
+  // The host options; change them only before Start().
+  HostOptions& Options() noexcept { return options_; }
 
   // Loads the bundle, starts the root component and runs the UI loop until
   // Quit(), the runner's exit, idleness (exitWhenIdle) or the time-out.
@@ -41,6 +43,14 @@ class ReactHost {
   // Ends Start() with `code`. Any thread, before or during Start().
   void Quit(int code = kExitOk) noexcept;
 
+  // The display changed (window size or scale, colour scheme, direction):
+  // the bundle's surfaces are laid out again. Any thread; before Start() it
+  // becomes the display the bundle starts with.
+  void UpdateDisplay(const DisplayEnvironment& display);
+  // An event of a mounted view (a touch, a load): handed to the renderer's
+  // event handler on the JS thread. Any thread; dropped unless running.
+  void DispatchViewEvent(render::Tag tag, std::string type, JSValue payload);
+
   // The bundle file named by the settings: the root path without "file://",
   // then the file name.
   std::string BundlePath() const;
@@ -49,7 +59,7 @@ class ReactHost {
   HostOptions options_;
   host::InstanceSettings settings_;
   ReactViewOptions viewOptions_;
-  std::mutex coreMutex_;  // guards core_, quitEarly_ and quitEarlyCode_ (Quit runs on any thread)
+  std::mutex coreMutex_;  // guards core_, options_.display, quitEarly_ and quitEarlyCode_ (Quit runs on any thread)
   std::shared_ptr<HostCore> core_;
   bool quitEarly_ = false;
   int quitEarlyCode_ = kExitOk;

@@ -79,6 +79,9 @@ class MainWindow {
   // The toolkit's own window (a GtkWindow* with GTK), for dialogs it owns;
   // null without a toolkit.
   virtual void* NativeHandle() const { return nullptr; }
+  // The container the page is drawn in (a GtkContainer* with GTK); null
+  // without a toolkit.
+  virtual void* ContentHandle() const { return nullptr; }
   virtual void SetTitle(const std::string& title) = 0;
   // PNG files of one icon at several sizes.
   virtual void SetIcons(const std::vector<std::string>& pngFiles) = 0;

@@ -14,6 +14,8 @@ packages=(
   libssl-dev openssl libcurl4-openssl-dev
   # image codecs (attachments) and zip packages (self-update)
   libjpeg62-turbo-dev libpng-dev libwebp-dev libgif-dev libheif-dev libtiff-dev libexif-dev libzip-dev
+  # rendering: cairo and Pango (with GTK), a default font family
+  libcairo2-dev libpango1.0-dev fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev curl
   # a private Secret Service for the keyring tests (scripts/with-keyring.sh)
@@ -22,6 +24,25 @@ packages=(
   xvfb xauth openbox xdotool
 )
 
+# The JavaScript side (React Native's renderer and Yoga's sources, React, the
+# bundlers) comes from the npm registry, pinned by js/package-lock.json.
+install_js() {
+  local dir
+  dir="$(cd "$(dirname "$0")/.." && pwd)/js"
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    echo "installing: nodejs npm" >&2
+    local sudo_js=()
+    if [[ $(id -u) -ne 0 ]]; then sudo_js=(sudo); fi
+    DEBIAN_FRONTEND=noninteractive "${sudo_js[@]}" apt-get install -y -qq --no-install-recommends nodejs npm
+  fi
+  # npm ci again only when the lockfile changed since the last install.
+  if ! cmp -s "$dir/package-lock.json" "$dir/node_modules/.talvek-lock" 2>/dev/null; then
+    echo "installing the JavaScript packages (npm ci)" >&2
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+    cp "$dir/package-lock.json" "$dir/node_modules/.talvek-lock"
+  fi
+}
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
@@ -29,6 +50,7 @@ for p in "${packages[@]}"; do
 done
 
 if [[ ${#missing[@]} -eq 0 ]]; then
+  install_js
   exit 0
 fi
 
@@ -38,3 +60,4 @@ if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_js

@@ -42,6 +42,7 @@ auto Safely(const F& handler, Args... args) noexcept -> decltype(handler(args...
 class GtkMainWindow final : public MainWindow {
  public:
   void* NativeHandle() const override { return window_; }
+  void* ContentHandle() const override { return content_; }
   explicit GtkMainWindow(MainWindowEvents events) : events_(std::move(events)) {
     window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
     g_object_ref_sink(window_);

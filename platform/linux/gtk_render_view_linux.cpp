@@ -1,0 +1,371 @@
+// The main window's drawn surface on GTK 3: one drawing area, the mounted
+// tree painted with cairo and Pango, damaged areas only.
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+
+#include "platform/cairo_canvas.h"
+#include "platform/image_loader.h"
+#include "platform/render_view.h"
+#include "render/components/tree_painter.h"
+#include "render/mounted_tree.h"
+#include "render/touch_events.h"
+
+namespace VirelantDesktop::platform {
+namespace {
+
+using render::Tag;
+
+// Work other threads hand to the UI thread: commits and decoded images.
+// The mutex carries the data; GLib only wakes the UI thread.
+class UiInbox {
+ public:
+  explicit UiInbox(std::function<void()> drain) : drain_(std::move(drain)) {}
+  ~UiInbox() {
+    std::lock_guard lock(mutex_);
+    if (idle_ != 0) g_source_remove(idle_);
+  }
+
+  void PostCommit(render::MountTransaction transaction) {
+    std::lock_guard lock(mutex_);
+    commits_.push_back(std::move(transaction));
+    WakeLocked();
+  }
+  void PostImage(LoadedImage image) {
+    std::lock_guard lock(mutex_);
+    images_.push_back(std::move(image));
+    WakeLocked();
+  }
+  void Take(std::deque<render::MountTransaction>& commits, std::deque<LoadedImage>& images) {
+    std::lock_guard lock(mutex_);
+    commits.swap(commits_);
+    images.swap(images_);
+    idle_ = 0;
+  }
+
+ private:
+  void WakeLocked() {
+    if (idle_ != 0) return;
+    idle_ = g_idle_add_full(G_PRIORITY_HIGH_IDLE + 10, &UiInbox::OnIdle, this, nullptr);
+  }
+  static gboolean OnIdle(gpointer data) {
+    static_cast<UiInbox*>(data)->drain_();
+    return G_SOURCE_REMOVE;
+  }
+
+  std::function<void()> drain_;
+  std::mutex mutex_;  // guards commits_, images_ and idle_
+  std::deque<render::MountTransaction> commits_;
+  std::deque<LoadedImage> images_;
+  guint idle_ = 0;
+};
+
+class GtkRenderView final : public RenderView {
+ public:
+  GtkRenderView(GtkContainer* container, Tag rootTag, RenderViewEvents events)
+      : rootTag_(rootTag), events_(std::move(events)), touches_(rootTag), hover_(rootTag),
+        inbox_(std::make_shared<UiInbox>([this] { Drain(); })) {
+    area_ = gtk_drawing_area_new();
+    gtk_widget_set_name(area_, "talvek-surface");
+    gtk_widget_set_hexpand(area_, TRUE);
+    gtk_widget_set_vexpand(area_, TRUE);
+    gtk_widget_add_events(area_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
+                                     GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK);
+    g_signal_connect(area_, "draw", G_CALLBACK(&GtkRenderView::OnDraw), this);
+    g_signal_connect(area_, "size-allocate", G_CALLBACK(&GtkRenderView::OnSizeAllocate), this);
+    g_signal_connect(area_, "button-press-event", G_CALLBACK(&GtkRenderView::OnButtonPress), this);
+    g_signal_connect(area_, "button-release-event", G_CALLBACK(&GtkRenderView::OnButtonRelease), this);
+    g_signal_connect(area_, "motion-notify-event", G_CALLBACK(&GtkRenderView::OnMotion), this);
+    g_signal_connect(area_, "leave-notify-event", G_CALLBACK(&GtkRenderView::OnLeave), this);
+    g_signal_connect(area_, "grab-broken-event", G_CALLBACK(&GtkRenderView::OnGrabBroken), this);
+    g_signal_connect(area_, "notify::scale-factor", G_CALLBACK(&GtkRenderView::OnScaleChanged), this);
+    g_object_ref(area_);
+    gtk_container_add(container, area_);
+    gtk_widget_show(area_);
+
+    settings_ = gtk_settings_get_default();
+    if (settings_ != nullptr) {
+      g_object_ref(settings_);
+      themeHandler_ = g_signal_connect(settings_, "notify::gtk-application-prefer-dark-theme",
+                                       G_CALLBACK(&GtkRenderView::OnThemeChanged), this);
+      themeNameHandler_ =
+          g_signal_connect(settings_, "notify::gtk-theme-name", G_CALLBACK(&GtkRenderView::OnThemeChanged), this);
+    }
+    scheme_ = ReadColorScheme();
+  }
+
+  ~GtkRenderView() override {
+    if (settings_ != nullptr) {
+      g_signal_handler_disconnect(settings_, themeHandler_);
+      g_signal_handler_disconnect(settings_, themeNameHandler_);
+      g_object_unref(settings_);
+    }
+    loader_.reset();  // no more decoded images after this
+    g_signal_handlers_disconnect_by_data(area_, this);
+    if (GtkWidget* parent = gtk_widget_get_parent(area_)) gtk_container_remove(GTK_CONTAINER(parent), area_);
+    g_object_unref(area_);
+  }
+
+  void Apply(render::MountTransaction transaction) override { inbox_->PostCommit(std::move(transaction)); }
+
+  render::LayoutConstraints Constraints() const override {
+    render::LayoutConstraints c;
+    c.size = {static_cast<float>(std::max(1, gtk_widget_get_allocated_width(area_))),
+              static_cast<float>(std::max(1, gtk_widget_get_allocated_height(area_)))};
+    c.pointScale = static_cast<float>(std::max(1, gtk_widget_get_scale_factor(area_)));
+    c.fontScale = 1;
+    c.direction = gtk_widget_get_direction(area_) == GTK_TEXT_DIR_RTL ? render::LayoutDirection::Rtl
+                                                                      : render::LayoutDirection::Ltr;
+    return c;
+  }
+
+  std::string ColorScheme() const override { return scheme_; }
+
+ private:
+  // ---- commits and images -------------------------------------------------------------
+
+  void Drain() {
+    std::deque<render::MountTransaction> commits;
+    std::deque<LoadedImage> images;
+    inbox_->Take(commits, images);
+    for (auto& transaction : commits) {
+      tree_.Apply(transaction);
+      WatchImages(transaction);
+    }
+    for (auto& loaded : images) Loaded(std::move(loaded));
+    for (const render::Rect& rect : tree_.TakeDamage(rootTag_)) {
+      const int x = static_cast<int>(std::floor(rect.x)) - 1;
+      const int y = static_cast<int>(std::floor(rect.y)) - 1;
+      const int right = static_cast<int>(std::ceil(rect.x + rect.width)) + 1;
+      const int bottom = static_cast<int>(std::ceil(rect.y + rect.height)) + 1;
+      if (right > x && bottom > y) gtk_widget_queue_draw_area(area_, x, y, right - x, bottom - y);
+    }
+  }
+
+  // Image views whose source changed start loading; their events follow.
+  void WatchImages(const render::MountTransaction& transaction) {
+    for (const auto& op : transaction.ops) {
+      if (op.kind == render::MountKind::Delete) {
+        imageOf_.erase(op.tag);
+        continue;
+      }
+      if ((op.kind != render::MountKind::Create && op.kind != render::MountKind::UpdateProps) || !op.model ||
+          op.model->kind != render::ViewKind::Image) {
+        continue;
+      }
+      const std::string uri = op.model->image.sources.empty() ? std::string() : op.model->image.sources.front().uri;
+      auto& current = imageOf_[op.tag];
+      if (current == uri) continue;
+      current = uri;
+      if (uri.empty()) continue;
+      Emit(op.tag, "topLoadStart", render::Props::object());
+      if (auto failed = failed_.find(uri); failed != failed_.end()) {
+        Report(op.tag, uri, LoadedImage{uri, nullptr, failed->second});
+      } else if (auto image = loader_ ? loader_->Cached(uri) : nullptr) {
+        Report(op.tag, uri, LoadedImage{uri, image, {}});
+      } else {
+        Request(uri);
+      }
+    }
+  }
+
+  // Starts decoding unless it is under way or failed before.
+  void Request(const std::string& uri) {
+    if (failed_.count(uri) != 0 || !requested_.insert(uri).second) return;
+    if (!loader_) loader_ = std::make_unique<ImageLoader>();
+    std::weak_ptr<UiInbox> inbox = inbox_;
+    loader_->Load(uri, [inbox](LoadedImage loaded) {
+      if (auto target = inbox.lock()) target->PostImage(std::move(loaded));
+    });
+  }
+
+  void Loaded(LoadedImage loaded) {
+    requested_.erase(loaded.uri);
+    if (!loaded.image) failed_[loaded.uri] = loaded.error;
+    for (const auto& [tag, uri] : imageOf_) {
+      if (uri == loaded.uri) Report(tag, uri, loaded);
+    }
+  }
+
+  void Report(Tag tag, const std::string& uri, const LoadedImage& loaded) {
+    if (loaded.image) {
+      const render::Props source{{"uri", uri}, {"width", loaded.image->PixelWidth()}, {"height", loaded.image->PixelHeight()}};
+      Emit(tag, "topLoad", render::Props{{"source", source}});
+      if (auto frame = tree_.AbsoluteFrame(tag)) QueueDraw(*frame);
+    } else {
+      Emit(tag, "topError", render::Props{{"error", loaded.error}});
+    }
+    Emit(tag, "topLoadEnd", render::Props::object());
+  }
+
+  render::CanvasImagePtr LookUp(const render::ImageSource& source) {
+    if (source.uri.empty()) return nullptr;
+    if (loader_) {
+      if (auto image = loader_->Cached(source.uri)) return image;
+    }
+    // Evicted from the cache since (or not loaded yet): decode again.
+    Request(source.uri);
+    return nullptr;
+  }
+
+  void QueueDraw(const render::Rect& rect) {
+    gtk_widget_queue_draw_area(area_, static_cast<int>(std::floor(rect.x)) - 1, static_cast<int>(std::floor(rect.y)) - 1,
+                               static_cast<int>(std::ceil(rect.width)) + 2, static_cast<int>(std::ceil(rect.height)) + 2);
+  }
+
+  void Emit(Tag tag, const char* type, render::Props payload) {
+    payload["target"] = tag;
+    if (events_.viewEvent) events_.viewEvent(tag, type, std::move(payload));
+  }
+
+  void EmitAll(std::vector<render::ViewEvent> events) {
+    for (auto& event : events) {
+      if (events_.viewEvent) events_.viewEvent(event.target, std::move(event.type), std::move(event.payload));
+    }
+  }
+
+  // ---- drawing --------------------------------------------------------------------------
+
+  static gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+    // GTK already draws in logical pixels on a surface of the window's scale.
+    CairoCanvas canvas(cr, 1.0f, 1.0f);
+    render::PaintOptions options;
+    options.clip = render::Rect{static_cast<float>(x1), static_cast<float>(y1), static_cast<float>(x2 - x1),
+                                static_cast<float>(y2 - y1)};
+    options.pointScale = static_cast<float>(std::max(1, gtk_widget_get_scale_factor(self->area_)));
+    options.images = [self](const render::ImageSource& source) { return self->LookUp(source); };
+    render::PaintSurface(self->tree_, self->rootTag_, canvas, options);
+    return TRUE;
+  }
+
+  // ---- size, scale and theme ------------------------------------------------------------
+
+  static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer data) { static_cast<GtkRenderView*>(data)->ViewportMaybeChanged(); }
+  static void OnScaleChanged(GObject*, GParamSpec*, gpointer data) { static_cast<GtkRenderView*>(data)->ViewportMaybeChanged(); }
+
+  void ViewportMaybeChanged() {
+    const render::LayoutConstraints now = Constraints();
+    if (reported_ && *reported_ == now) return;
+    reported_ = now;
+    if (events_.viewportChanged) events_.viewportChanged(now);
+  }
+
+  std::string ReadColorScheme() const {
+    if (settings_ == nullptr) return "light";
+    gboolean preferDark = FALSE;
+    gchar* theme = nullptr;
+    g_object_get(settings_, "gtk-application-prefer-dark-theme", &preferDark, "gtk-theme-name", &theme, nullptr);
+    std::string name = theme != nullptr ? theme : "";
+    g_free(theme);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return preferDark || name.find("dark") != std::string::npos ? "dark" : "light";
+  }
+
+  static void OnThemeChanged(GObject*, GParamSpec*, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    const std::string scheme = self->ReadColorScheme();
+    if (scheme == self->scheme_) return;
+    self->scheme_ = scheme;
+    if (self->events_.colorSchemeChanged) self->events_.colorSchemeChanged(scheme);
+  }
+
+  // ---- input ------------------------------------------------------------------------------
+
+  static render::PointerInput Input(double x, double y, guint32 time, guint button) {
+    render::PointerInput input;
+    input.point = {static_cast<float>(x), static_cast<float>(y)};
+    input.timestampMs = static_cast<double>(time);
+    input.button = static_cast<int>(button);
+    return input;
+  }
+
+  static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    if (event->type != GDK_BUTTON_PRESS) return TRUE;  // double and triple clicks come as presses too
+    self->UpdateScreenOrigin(event->x_root - event->x, event->y_root - event->y);
+    self->EmitAll(self->touches_.PointerDown(self->tree_, Input(event->x, event->y, event->time, event->button)));
+    return TRUE;
+  }
+
+  static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    self->EmitAll(self->touches_.PointerUp(self->tree_, Input(event->x, event->y, event->time, event->button)));
+    return TRUE;
+  }
+
+  static gboolean OnMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    const auto input = Input(event->x, event->y, event->time, 1);
+    if (self->touches_.ActiveTouches() > 0) self->EmitAll(self->touches_.PointerMove(self->tree_, input));
+    render::HoverResult hover = self->hover_.Move(self->tree_, input.point, input.timestampMs);
+    self->EmitAll(std::move(hover.events));
+    self->SetCursor(hover.cursor);
+    return TRUE;
+  }
+
+  static gboolean OnLeave(GtkWidget*, GdkEventCrossing* event, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    if (event->mode != GDK_CROSSING_NORMAL) return FALSE;
+    render::HoverResult hover = self->hover_.Leave(
+        self->tree_, render::Point{static_cast<float>(event->x), static_cast<float>(event->y)}, static_cast<double>(event->time));
+    self->EmitAll(std::move(hover.events));
+    self->SetCursor(render::Cursor::Auto);
+    return FALSE;
+  }
+
+  static gboolean OnGrabBroken(GtkWidget*, GdkEvent*, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    self->EmitAll(self->touches_.CancelAll(self->tree_, static_cast<double>(g_get_monotonic_time()) / 1000.0));
+    return FALSE;
+  }
+
+  void UpdateScreenOrigin(double x, double y) {
+    touches_.SetScreenOrigin(render::Point{static_cast<float>(x), static_cast<float>(y)});
+  }
+
+  void SetCursor(render::Cursor cursor) {
+    if (cursor == cursor_) return;
+    cursor_ = cursor;
+    GdkWindow* window = gtk_widget_get_window(area_);
+    if (window == nullptr) return;
+    GdkCursor* shape = cursor == render::Cursor::Pointer
+                           ? gdk_cursor_new_from_name(gdk_window_get_display(window), "pointer")
+                           : nullptr;
+    gdk_window_set_cursor(window, shape);
+    if (shape != nullptr) g_object_unref(shape);
+  }
+
+  Tag rootTag_;
+  RenderViewEvents events_;
+  GtkWidget* area_ = nullptr;
+  GtkSettings* settings_ = nullptr;
+  gulong themeHandler_ = 0;
+  gulong themeNameHandler_ = 0;
+  std::string scheme_;
+  std::optional<render::LayoutConstraints> reported_;
+  render::MountedTree tree_;
+  render::TouchTracker touches_;
+  render::HoverTracker hover_;
+  render::Cursor cursor_ = render::Cursor::Auto;
+  std::unordered_map<Tag, std::string> imageOf_;       // image view -> its source
+  std::unordered_map<std::string, std::string> failed_;  // URI -> why it cannot be drawn
+  std::set<std::string> requested_;
+  std::shared_ptr<UiInbox> inbox_;
+  std::unique_ptr<ImageLoader> loader_;
+};
+
+}  // namespace
+
+std::unique_ptr<RenderView> MakeGtkRenderView(void* container, render::Tag rootTag, RenderViewEvents events) {
+  return std::make_unique<GtkRenderView>(GTK_CONTAINER(container), rootTag, std::move(events));
+}
+
+}  // namespace VirelantDesktop::platform
