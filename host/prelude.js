@@ -266,7 +266,7 @@
     const root = provider();
     // A bundle that carries a renderer of its own mounts components with it.
     const renderer = g.__talvekRenderer;
-    if (renderer && typeof renderer.render === 'function' && typeof root === 'function') {
+    if (renderer && typeof renderer.render === 'function' && root !== null && (typeof root === 'function' || typeof root === 'object')) {
       renderer.render(root, native.rootTag);
     } else if (typeof root === 'function') {
       root({ rootTag: native.rootTag });
