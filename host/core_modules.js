@@ -44,7 +44,7 @@
     getOffset: () => [null, 0, 0],
     getScrollPosition: () => [0, 0],
     getScrollSize: (node) => rect(node).slice(2),
-    getParentNode: () => null,
+    getParentNode: (node) => (isNode(node) ? ui().getParentNode(node) : null),
     getChildNodes: () => [],
     getElementById: () => null,
     getTagName: () => 'RN:View',

@@ -57,6 +57,7 @@ enum class FabricUIManager::Op {
   MeasureLayout,
   GetBoundingClientRect,
   FindNodeAtPoint,
+  GetParentNode,
   DispatchCommand,
   Nothing,  // accepted, no effect here (responder, accessibility, animations)
 };
@@ -101,6 +102,7 @@ FabricUIManager::FabricUIManager(JSGlobalContextRef ctx, std::shared_ptr<HostCor
       {"measureLayout", Op::MeasureLayout},
       {"getBoundingClientRect", Op::GetBoundingClientRect},
       {"findNodeAtPoint", Op::FindNodeAtPoint},
+      {"getParentNode", Op::GetParentNode},
       {"dispatchCommand", Op::DispatchCommand},
       {"setIsJSResponder", Op::Nothing},
       {"sendAccessibilityEvent", Op::Nothing},
@@ -179,6 +181,19 @@ JSValueRef FabricUIManager::Invoke(Op op, size_t argc, const JSValueRef argv[]) 
       return BoundingClientRect(argc, argv);
     case Op::FindNodeAtPoint:
       return FindNodeAtPoint(argc, argv);
+    case Op::GetParentNode: {
+      // The committed parent's instance handle: what the framework's
+      // responder and event dispatch walk up through. Null above a
+      // surface's top view and for nodes not in the last commit.
+      const render::Tag tag = NodeOf(argc > 0 ? argv[0] : nullptr)->tag;
+      for (const auto& [rootTag, tree] : surfaces_) {
+        const std::optional<render::Tag> parent = tree->ParentOf(tag);
+        if (!parent) continue;
+        const auto it = handles_.find(*parent);
+        return it != handles_.end() ? static_cast<JSValueRef>(it->second) : JSValueMakeNull(ctx_);
+      }
+      return JSValueMakeNull(ctx_);
+    }
     case Op::DispatchCommand:
       return DispatchCommand(argc, argv);
     case Op::Nothing:

@@ -621,6 +621,12 @@ ShadowNodePtr SurfaceTree::Find(Tag tag) const {
   return entry ? entry->node : nullptr;
 }
 
+std::optional<Tag> SurfaceTree::ParentOf(Tag tag) const {
+  const State::Entry* entry = state_->Lookup(tag);
+  if (!entry || tag == state_->rootTag) return std::nullopt;
+  return entry->parent;
+}
+
 size_t SurfaceTree::NodeCount() const { return state_->entries.size(); }
 
 }  // namespace VirelantDesktop::render

@@ -52,6 +52,9 @@ class SurfaceTree {
   // The last committed node with that tag (null for the root and for text
   // nodes inside paragraphs).
   ShadowNodePtr Find(Tag tag) const;
+  // The committed parent of a view (the root's tag for its children);
+  // nullopt for the root and for tags not in the last commit.
+  std::optional<Tag> ParentOf(Tag tag) const;
   // Committed views, the root included.
   size_t NodeCount() const;
 

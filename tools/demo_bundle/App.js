@@ -64,6 +64,7 @@ export default function App({ rootTag }) {
     const next = Number((await kv.get('demo.visits')) || '0') + 1;
     await kv.set('demo.visits', String(next));
     setVisits(next);
+    console.log('visits ' + next);
   };
   // An attachment's thumbnail (a JPEG data URI) or, when it has none, the
   // staged file itself.

@@ -448,5 +448,179 @@ TEST(X11Probe, FindsClosesAndIconifiesAClientThroughTheWindowManager) {
   XDestroyWindow(display.get(), window);
 }
 
+// ---- what the bundle renders --------------------------------------------------------
+
+struct Rgb {
+  int r = 0, g = 0, b = 0;
+  bool operator==(const Rgb&) const = default;
+};
+
+// The window's pixels, read once from the X server.
+class WindowPixels {
+ public:
+  WindowPixels(Display* display, XWindowId window) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, window, &attributes) == 0) return;
+    width_ = attributes.width;
+    height_ = attributes.height;
+    image_ = XGetImage(display, window, 0, 0, static_cast<unsigned>(width_), static_cast<unsigned>(height_), AllPlanes,
+                       ZPixmap);
+  }
+  ~WindowPixels() {
+    if (image_ != nullptr) XDestroyImage(image_);
+  }
+  WindowPixels(const WindowPixels&) = delete;
+  WindowPixels& operator=(const WindowPixels&) = delete;
+
+  bool valid() const { return image_ != nullptr; }
+  Rgb At(int x, int y) const {
+    const unsigned long pixel = XGetPixel(image_, x, y);
+    return Rgb{static_cast<int>((pixel >> 16) & 0xff), static_cast<int>((pixel >> 8) & 0xff),
+               static_cast<int>(pixel & 0xff)};
+  }
+  // The bounding box of the pixels of exactly `colour` from row `fromY`
+  // down; empty when none.
+  std::optional<XRect> BoxOf(Rgb colour, int fromY = 0) const {
+    int left = width_, top = height_, right = -1, bottom = -1;
+    for (int y = std::max(0, fromY); y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) {
+        if (!(At(x, y) == colour)) continue;
+        left = std::min(left, x);
+        top = std::min(top, y);
+        right = std::max(right, x);
+        bottom = std::max(bottom, y);
+      }
+    }
+    if (right < 0) return std::nullopt;
+    return XRect{left, top, right - left + 1, bottom - top + 1};
+  }
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  XImage* image_ = nullptr;
+};
+
+struct DisplayCloser {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+
+std::string ReadBundle(const char* path) { return ReadTextFile(path); }
+
+void SaveScreenshot(const std::string& name) {
+  std::filesystem::create_directories(TALVEK_ARTEFACTS);
+  ChildProcess shot({"import", "-window", "root", std::string(TALVEK_ARTEFACTS) + "/" + name});
+  shot.Wait(10s);
+}
+
+TEST_F(ShellDesktop, AReactAppDrawsItsViewsPressesRedrawAndResizingLaysOutAgain) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, ReadBundle(RENDER_APP_BUNDLE));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+  ASSERT_NE(display, nullptr);
+
+  // The red box: 120 x 60 at the root's padding; the blue pressable below it.
+  std::optional<XRect> red, blue;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        WindowPixels pixels(display.get(), window);
+        red = pixels.BoxOf({255, 0, 0});
+        blue = pixels.BoxOf({0, 0, 255});
+        return red && blue;
+      },
+      kStartTimeout))
+      << shell.output();
+  SaveScreenshot("render_app.png");
+  EXPECT_EQ(red->width, 120);
+  EXPECT_EQ(red->height, 60);
+  EXPECT_EQ(blue->width, 100);
+  EXPECT_EQ(blue->height, 40);
+  EXPECT_EQ(blue->x, red->x) << "both start at the padding";
+  EXPECT_EQ(blue->y, red->y + 60 + 20) << "the margin between them";
+  {
+    WindowPixels pixels(display.get(), window);
+    // Inside the padding the root's black shows; the text is drawn in white
+    // somewhere below the bar.
+    EXPECT_EQ(pixels.At(red->x - 10, red->y + 10), (Rgb{0, 0, 0}));
+    const auto yellow = pixels.BoxOf({255, 255, 0});
+    ASSERT_TRUE(yellow.has_value());
+    // "Hello TALVEK" in white, after the bar's margin, starting at the padding.
+    int whiteAbove = 0, whiteIn = 0;
+    for (int y = yellow->y + yellow->height; y < yellow->y + yellow->height + 60; ++y) {
+      for (int x = red->x; x < red->x + 200; ++x) {
+        if (!(pixels.At(x, y) == Rgb{255, 255, 255})) continue;
+        (y < yellow->y + yellow->height + 20 ? whiteAbove : whiteIn)++;
+      }
+    }
+    EXPECT_EQ(whiteAbove, 0) << "nothing in the margin";
+    EXPECT_GT(whiteIn, 50) << "the paragraph draws";
+  }
+
+  // A click on the pressable runs onPress, which changes state: it turns green.
+  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(blue->x + 50),
+                      std::to_string(blue->y + 20), "click", "1"});
+  EXPECT_EQ(click.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("pressed 1", kChangeTimeout)) << shell.output();
+  std::optional<XRect> green;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        WindowPixels pixels(display.get(), window);
+        green = pixels.BoxOf({0, 255, 0});
+        return green.has_value();
+      },
+      kChangeTimeout))
+      << "the press redraws";
+  if (green) {
+    EXPECT_EQ(*green, *blue);
+  }
+
+  // Resizing re-lays out: the bar, half of the root's inner width, grows
+  // with the window; the fixed-size box does not.
+  auto barWidth = [&] {
+    WindowPixels pixels(display.get(), window);
+    const auto bar = pixels.BoxOf({255, 255, 0});
+    return bar ? bar->width : -1;
+  };
+  const int before = barWidth();
+  const auto geometry = probe_.Geometry(window);
+  ASSERT_TRUE(geometry.has_value());
+  ASSERT_TRUE(probe_.MoveResize(window, XRect{geometry->x, geometry->y, geometry->width + 200, geometry->height}));
+  EXPECT_TRUE(WaitFor([&] { return barWidth() > before + 40; }, kChangeTimeout))
+      << "bar " << before << " -> " << barWidth();
+  WindowPixels resized(display.get(), window);
+  const auto redAfter = resized.BoxOf({255, 0, 0});
+  ASSERT_TRUE(redAfter.has_value());
+  EXPECT_EQ(redAfter->width, 120);
+  EXPECT_TRUE(shell.Running());
+}
+
+TEST_F(ShellDesktop, TheDemoAppDrawsItsModuleList) {
+  auto shell = StartShell();
+  const XWindowId window = ShownWindow(shell->pid());
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(shell->WaitForOutput("demo bundle done", kStartTimeout)) << shell->output();
+  std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+  ASSERT_NE(display, nullptr);
+  // The buttons' blue, #2d6cdf.
+  std::optional<XRect> buttons;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        buttons = WindowPixels(display.get(), window).BoxOf({0x2d, 0x6c, 0xdf});
+        return buttons.has_value();
+      },
+      kChangeTimeout));
+  SaveScreenshot("demo_app.png");
+  // A click on the first button's label (text inside a Pressable) presses
+  // the button: the touch bubbles from the text to it.
+  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(buttons->x + 40),
+                      std::to_string(buttons->y + buttons->height / 2), "click", "1"});
+  EXPECT_EQ(click.Wait(10s), 0);
+  EXPECT_TRUE(shell->WaitForOutput("visits 2", kChangeTimeout)) << shell->output();
+}
+
 }  // namespace
 }  // namespace VirelantDesktop::testing
