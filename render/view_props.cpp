@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "render/affine_math.h"
 #include "render/color.h"
 
 namespace VirelantDesktop::render {
@@ -114,18 +115,6 @@ std::optional<double> Angle(const Props& value) {
   const double v = std::strtod(number.c_str(), &end);
   if (number.empty() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
   return v * factor;
-}
-
-// left ∘ right: right applies first.
-Affine Multiply(const Affine& l, const Affine& r) {
-  Affine out;
-  out.a = l.a * r.a + l.c * r.b;
-  out.b = l.b * r.a + l.d * r.b;
-  out.c = l.a * r.c + l.c * r.d;
-  out.d = l.b * r.c + l.d * r.d;
-  out.tx = l.a * r.tx + l.c * r.ty + l.tx;
-  out.ty = l.b * r.tx + l.d * r.ty + l.ty;
-  return out;
 }
 
 std::optional<Affine> MatrixOperation(const Props& value) {
