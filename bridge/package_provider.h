@@ -6,15 +6,10 @@
 #include <string>
 
 #include "bridge/module_builder.h"
+#include "bridge/view_component_builder.h"
 
 namespace VirelantDesktop {
 
-// Configures one native view component (properties, events, the view
-// itself). The component's own code defines what the builder offers.
-class IReactViewComponentBuilder {
- public:
-  virtual ~IReactViewComponentBuilder() = default;
-};
 using ViewComponentProvider = std::function<void(IReactViewComponentBuilder& builder)>;
 
 class IReactPackageBuilder {

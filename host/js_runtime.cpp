@@ -142,6 +142,7 @@ void JsRuntime::InstallGlobals() {
   SetProperty(ctx_, native, "bundleUrl", MakeFunction("bundleUrl", &NativeBundleUrl));
   SetProperty(ctx_, native, "noteError", MakeFunction("noteError", &NativeNoteError));
   SetProperty(ctx_, native, "imageSize", MakeFunction("imageSize", &NativeImageSize));
+  SetProperty(ctx_, native, "viewComponent", MakeFunction("viewComponent", &NativeViewComponent));
   SetProperty(ctx_, native, "rootTag", JSValueMakeNumber(ctx_, kRootSurfaceTag));
   {
     // The framework's own modules, built by a script of their own.
@@ -155,7 +156,12 @@ void JsRuntime::InstallGlobals() {
 
   // The surface React's renderer mounts through.
   display_ = core_->options().display;
-  fabric_ = std::make_unique<FabricUIManager>(ctx_, core_, core_->options().render);
+  RenderOptions render = core_->options().render;
+  if (!render.isNativeComponent && packages_) {
+    std::shared_ptr<const PackageRegistry> packages = packages_;
+    render.isNativeComponent = [packages](const std::string& name) { return packages->viewComponents.count(name) != 0; };
+  }
+  fabric_ = std::make_unique<FabricUIManager>(ctx_, core_, render);
   fabric_->SetConstraints(display_.constraints);
   SetProperty(ctx_, global, "nativeFabricUIManager", fabric_->Object(), hidden);
 
@@ -546,6 +552,25 @@ JSValueRef JsRuntime::NativeNoteError(JSContextRef ctx, JSObjectRef, JSObjectRef
                                       JSValueRef*) {
   if (JsRuntime* runtime = Current()) runtime->core_->NoteScriptError();
   return JSValueMakeUndefined(ctx);
+}
+
+JSValueRef JsRuntime::NativeViewComponent(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc,
+                                          const JSValueRef argv[], JSValueRef* exception) {
+  // A registered native component: its description; a component the host
+  // draws itself: "core"; anything else: null.
+  return Guarded(ctx, exception, [&]() -> JSValueRef {
+    JsRuntime* runtime = Current();
+    if (runtime == nullptr || argc < 1 || !JSValueIsString(ctx, argv[0])) return JSValueMakeNull(ctx);
+    const std::string name = JsValueToUtf8(ctx, argv[0]);
+    if (runtime->packages_) {
+      auto found = runtime->packages_->viewComponents.find(name);
+      if (found != runtime->packages_->viewComponents.end() && found->second) {
+        return ToJs(ctx, InteropViewConfig(*found->second));
+      }
+    }
+    if (render::KindOfComponent(name, nullptr) != render::ViewKind::Unknown) return MakeJsString(ctx, "core");
+    return JSValueMakeNull(ctx);
+  });
 }
 
 JSValueRef JsRuntime::NativeImageSize(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],

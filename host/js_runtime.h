@@ -20,6 +20,7 @@
 #include "bridge/module_builder.h"
 #include "bridge/promise_error.h"
 #include "bridge/react_context.h"
+#include "bridge/view_component.h"
 #include "host/fabric_ui_manager.h"
 #include "host/host_core.h"
 
@@ -28,7 +29,7 @@ namespace VirelantDesktop::host {
 // The modules and view components the package providers offered.
 struct PackageRegistry {
   std::map<std::string, ModuleProvider> modules;
-  std::map<std::string, ViewComponentProvider> viewComponents;
+  ViewComponentMap viewComponents;  // configured by their providers
 };
 
 class JsRuntime {
@@ -131,6 +132,8 @@ class JsRuntime {
   static JSValueRef NativeBundleUrl(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*);
   static JSValueRef NativeNoteError(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*);
   static JSValueRef NativeImageSize(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[], JSValueRef*);
+  static JSValueRef NativeViewComponent(JSContextRef, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+                                        JSValueRef*);
   JSValue EnvironmentJson() const;
 
   std::shared_ptr<HostCore> core_;

@@ -233,6 +233,52 @@
   }
   coreModule = native.coreModules(native, { queueMicrotask, reportException });
 
+  // ---- native view components ------------------------------------------------------
+  // Which host components exist, and how a bundle that does not carry a
+  // component's view config (requireNativeComponent) sees it: the
+  // framework's view config interop reads these.
+  define('__nativeComponentRegistry__hasComponent', function hasComponent(name) {
+    return native.viewComponent(String(name)) != null;
+  });
+  const phased = (prop) => ({ phasedRegistrationNames: { bubbled: prop, captured: prop + 'Capture' } });
+  const genericEvents = {
+    genericBubblingEventTypes: {
+      topTouchStart: phased('onTouchStart'),
+      topTouchMove: phased('onTouchMove'),
+      topTouchEnd: phased('onTouchEnd'),
+      topTouchCancel: phased('onTouchCancel'),
+      topPointerMove: phased('onPointerMove'),
+    },
+    genericDirectEventTypes: {
+      topLayout: { registrationName: 'onLayout' },
+      topPointerEnter: { registrationName: 'onPointerEnter' },
+      topPointerLeave: { registrationName: 'onPointerLeave' },
+    },
+  };
+  const coreViewConfig = {
+    NativeProps: {
+      testID: 'String', nativeID: 'String', pointerEvents: 'String', accessible: 'boolean',
+      accessibilityLabel: 'String', accessibilityRole: 'String', role: 'String', collapsable: 'boolean',
+      onLayout: 'boolean', onPointerEnter: 'boolean', onPointerLeave: 'boolean', onPointerMove: 'boolean',
+    },
+    bubblingEventTypes: {},
+    directEventTypes: {},
+  };
+  define('RN$LegacyInterop_UIManager_getConstants', function getConstants() {
+    return Object.assign({}, genericEvents);
+  });
+  define('RN$LegacyInterop_UIManager_getConstantsForViewManager', function getConstantsForViewManager(name) {
+    const config = native.viewComponent(String(name));
+    if (config === 'core') return String(name) === 'RCTView' ? JSON.parse(JSON.stringify(coreViewConfig)) : null;
+    return config;
+  });
+  define('RN$LegacyInterop_UIManager_getDefaultEventTypes', function getDefaultEventTypes() {
+    return {
+      bubblingEventTypes: Object.assign({}, genericEvents.genericBubblingEventTypes),
+      directEventTypes: Object.assign({}, genericEvents.genericDirectEventTypes),
+    };
+  });
+
   // ---- application registry --------------------------------------------------------
   const components = new Map(); // name -> provider
   define('AppRegistry', {

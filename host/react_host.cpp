@@ -18,7 +18,7 @@ class RegistryBuilder final : public IReactPackageBuilder, public IReactPackageB
     registry_.modules[name] = std::move(provider);
   }
   void AddViewComponent(const std::string& name, ViewComponentProvider provider) override {
-    registry_.viewComponents[name] = std::move(provider);
+    registry_.viewComponents[name] = DescribeViewComponent(name, provider);
   }
 
  private:
@@ -69,12 +69,23 @@ void ReactHost::DispatchViewEvent(render::Tag tag, std::string type, JSValue pay
   });
 }
 
-int ReactHost::Start() {
-  auto packages = std::make_shared<PackageRegistry>();
-  RegistryBuilder builder(*packages);
-  for (const auto& provider : settings_.PackageProviders) {
-    if (provider) provider->CreatePackage(builder);
+std::shared_ptr<const PackageRegistry> ReactHost::Packages() {
+  std::lock_guard lock(packagesMutex_);
+  if (!packages_) {
+    auto packages = std::make_shared<PackageRegistry>();
+    RegistryBuilder builder(*packages);
+    for (const auto& provider : settings_.PackageProviders) {
+      if (provider) provider->CreatePackage(builder);
+    }
+    packages_ = std::move(packages);
   }
+  return packages_;
+}
+
+ViewComponentMap ReactHost::ViewComponents() { return Packages()->viewComponents; }
+
+int ReactHost::Start() {
+  std::shared_ptr<const PackageRegistry> packages = Packages();
 
   GMainContext* uiContext = g_main_context_default();
   GMainContext* jsContext = g_main_context_new();

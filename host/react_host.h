@@ -16,11 +16,13 @@
 #include <mutex>
 #include <string>
 
+#include "bridge/view_component.h"
 #include "host/instance_settings.h"
 
 namespace VirelantDesktop::host {
 
 class HostCore;
+struct PackageRegistry;
 
 class ReactHost {
  public:
@@ -51,11 +53,17 @@ class ReactHost {
   // event handler on the JS thread. Any thread; dropped unless running.
   void DispatchViewEvent(render::Tag tag, std::string type, JSValue payload);
 
+  // The view components the packages configure (their providers run once,
+  // on the first call or in Start(); add package providers before that).
+  ViewComponentMap ViewComponents();
+
   // The bundle file named by the settings: the root path without "file://",
   // then the file name.
   std::string BundlePath() const;
 
  private:
+  std::shared_ptr<const PackageRegistry> Packages();
+
   HostOptions options_;
   host::InstanceSettings settings_;
   ReactViewOptions viewOptions_;
@@ -63,6 +71,8 @@ class ReactHost {
   std::shared_ptr<HostCore> core_;
   bool quitEarly_ = false;
   int quitEarlyCode_ = kExitOk;
+  std::mutex packagesMutex_;  // guards packages_
+  std::shared_ptr<const PackageRegistry> packages_;
 };
 
 }  // namespace VirelantDesktop::host

@@ -9,6 +9,12 @@ void RenderPort::Configure(host::HostOptions& options, bool withFonts) {
   options.render.mount = [self](render::MountTransaction transaction) {
     if (auto port = self.lock()) port->Mount(std::move(transaction));
   };
+  options.render.command = [self](render::Tag tag, const std::string& command, const JSValue& args) {
+    auto port = self.lock();
+    if (!port) return;
+    std::lock_guard lock(port->mutex_);
+    if (port->view_) port->view_->Command(tag, command, args);
+  };
   if (withFonts) options.render.measurer = std::make_shared<platform::PangoTextMeasurer>();
 }
 
@@ -49,7 +55,7 @@ void RenderPort::Attach(platform::MainWindow& window, host::ReactHost& host) {
     }
     if (port->host_ != nullptr) port->host_->UpdateDisplay(display);
   };
-  auto view = platform::MakeGtkRenderView(container, host::kRootSurfaceTag, std::move(events));
+  auto view = platform::MakeGtkRenderView(container, host::kRootSurfaceTag, std::move(events), host.ViewComponents());
   std::lock_guard lock(mutex_);
   display_.constraints = view->Constraints();
   display_.colorScheme = view->ColorScheme();

@@ -55,5 +55,8 @@ module.exports = {
   Image,
   Pressable,
   registerViewConfig: registry.register,
+  requireNativeComponent: registry.requireNativeComponent,
+  // Sends a command to a native component's view: (ref.current, name, args).
+  dispatchCommand: ReactFabric.dispatchCommand,
   processColor: registry.processColor,
 };

@@ -193,7 +193,38 @@ register(
   )
 );
 
+// ---- native components -----------------------------------------------------------
+
+// The view config of a component registered with the host through its view
+// component builder, as the host describes it: its props (colours
+// converted) and its own events besides the common ones.
+function hostViewConfig(name) {
+  const describe = globalThis.RN$LegacyInterop_UIManager_getConstantsForViewManager;
+  const host = typeof describe === 'function' ? describe(name) : null;
+  if (host == null || typeof host !== 'object') {
+    throw new Error('Native component "' + name + '" is not registered with the host');
+  }
+  const validAttributes = Object.assign({}, commonAttributes);
+  for (const [prop, type] of Object.entries(host.NativeProps || {})) {
+    validAttributes[prop] = /color/i.test(String(type)) ? colour : true;
+  }
+  return {
+    uiViewClassName: name,
+    validAttributes,
+    bubblingEventTypes: Object.assign({}, commonBubbling, host.bubblingEventTypes),
+    directEventTypes: Object.assign({}, commonDirect, host.directEventTypes),
+  };
+}
+
+// The host component `name` as an element type; throws when the host has
+// no such component.
+function requireNativeComponent(name) {
+  if (!configs.has(name)) register(name, hostViewConfig(name));
+  return name;
+}
+
 module.exports = {
+  requireNativeComponent,
   customBubblingEventTypes,
   customDirectEventTypes,
   register,

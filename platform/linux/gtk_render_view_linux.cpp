@@ -14,6 +14,7 @@
 #include "platform/render_view.h"
 #include "render/components/tree_painter.h"
 #include "render/mounted_tree.h"
+#include "render/native_views.h"
 #include "render/touch_events.h"
 
 namespace VirelantDesktop::platform {
@@ -21,36 +22,57 @@ namespace {
 
 using render::Tag;
 
-// Work other threads hand to the UI thread: commits and decoded images.
-// The mutex carries the data; GLib only wakes the UI thread.
+// Work other threads hand to the UI thread: commits, decoded images and
+// the tasks that must follow the commits queued before them (commands,
+// component events). The mutex carries the data; GLib only wakes the UI
+// thread.
 class UiInbox {
  public:
   explicit UiInbox(std::function<void()> drain) : drain_(std::move(drain)) {}
-  ~UiInbox() {
+  ~UiInbox() { Close(); }
+
+  // Later posts are dropped (the view is going away). UI thread.
+  void Close() {
     std::lock_guard lock(mutex_);
+    closed_ = true;
     if (idle_ != 0) g_source_remove(idle_);
+    idle_ = 0;
+    commits_.clear();
+    images_.clear();
+    tasks_.clear();
   }
 
   void PostCommit(render::MountTransaction transaction) {
     std::lock_guard lock(mutex_);
+    if (closed_) return;
     commits_.push_back(std::move(transaction));
     WakeLocked();
   }
   void PostImage(LoadedImage image) {
     std::lock_guard lock(mutex_);
+    if (closed_) return;
     images_.push_back(std::move(image));
     WakeLocked();
   }
-  void Take(std::deque<render::MountTransaction>& commits, std::deque<LoadedImage>& images) {
+  // Runs after the commits posted before it.
+  void PostTask(std::function<void()> task) {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    tasks_.emplace_back(commits_.size(), std::move(task));
+    WakeLocked();
+  }
+  using Task = std::pair<size_t, std::function<void()>>;  // commits before it, the work
+  void Take(std::deque<render::MountTransaction>& commits, std::deque<LoadedImage>& images, std::deque<Task>& tasks) {
     std::lock_guard lock(mutex_);
     commits.swap(commits_);
     images.swap(images_);
+    tasks.swap(tasks_);
     idle_ = 0;
   }
 
  private:
   void WakeLocked() {
-    if (idle_ != 0) return;
+    if (closed_ || idle_ != 0) return;
     idle_ = g_idle_add_full(G_PRIORITY_HIGH_IDLE + 10, &UiInbox::OnIdle, this, nullptr);
   }
   static gboolean OnIdle(gpointer data) {
@@ -59,17 +81,69 @@ class UiInbox {
   }
 
   std::function<void()> drain_;
-  std::mutex mutex_;  // guards commits_, images_ and idle_
+  std::mutex mutex_;  // guards commits_, images_, tasks_ and idle_
   std::deque<render::MountTransaction> commits_;
   std::deque<LoadedImage> images_;
+  std::deque<Task> tasks_;
   guint idle_ = 0;
+  bool closed_ = false;
+};
+
+// Native component views live in containers on a fixed layer above the
+// drawing; the layer lets input through wherever no widget is.
+class NativeLayer final : public render::NativeViewSurface {
+ public:
+  explicit NativeLayer(GtkWidget* fixed) : fixed_(fixed) {}
+
+  void* CreateParent(Tag tag) override {
+    GtkWidget* box = gtk_event_box_new();
+    gtk_widget_set_name(box, ("talvek-native-" + std::to_string(tag)).c_str());
+    gtk_widget_set_size_request(box, 0, 0);
+    gtk_fixed_put(GTK_FIXED(fixed_), box, 0, 0);
+    return box;
+  }
+
+  void PlaceParent(void* parent, const render::Rect& frame, bool visible) override {
+    auto* box = static_cast<GtkWidget*>(parent);
+    const int x = static_cast<int>(std::lround(frame.x));
+    const int y = static_cast<int>(std::lround(frame.y));
+    const int right = static_cast<int>(std::lround(frame.x + frame.width));
+    const int bottom = static_cast<int>(std::lround(frame.y + frame.height));
+    gtk_fixed_move(GTK_FIXED(fixed_), box, x, y);
+    gtk_widget_set_size_request(box, std::max(0, right - x), std::max(0, bottom - y));
+    gtk_widget_set_visible(box, visible && right > x && bottom > y);
+  }
+
+  void DestroyParent(void* parent) override { gtk_widget_destroy(static_cast<GtkWidget*>(parent)); }
+
+ private:
+  GtkWidget* fixed_;
 };
 
 class GtkRenderView final : public RenderView {
  public:
-  GtkRenderView(GtkContainer* container, Tag rootTag, RenderViewEvents events)
+  GtkRenderView(GtkContainer* container, Tag rootTag, RenderViewEvents events, ViewComponentMap components)
       : rootTag_(rootTag), events_(std::move(events)), touches_(rootTag), hover_(rootTag),
         inbox_(std::make_shared<UiInbox>([this] { Drain(); })) {
+    overlay_ = gtk_overlay_new();
+    gtk_widget_set_name(overlay_, "talvek-render");
+    gtk_widget_set_hexpand(overlay_, TRUE);
+    gtk_widget_set_vexpand(overlay_, TRUE);
+    layer_ = gtk_fixed_new();
+    gtk_widget_set_name(layer_, "talvek-native-layer");
+    gtk_widget_set_halign(layer_, GTK_ALIGN_FILL);
+    gtk_widget_set_valign(layer_, GTK_ALIGN_FILL);
+    nativeLayer_ = std::make_unique<NativeLayer>(layer_);
+    // Component events queue behind the commits, as the touches do.
+    std::weak_ptr<UiInbox> inbox = inbox_;
+    natives_ = std::make_unique<render::NativeViews>(
+        std::move(components), nativeLayer_.get(), [this, inbox](Tag tag, std::string type, render::Props payload) {
+          auto target = inbox.lock();
+          if (!target) return;
+          target->PostTask([this, tag, type = std::move(type), payload = std::move(payload)]() mutable {
+            if (events_.viewEvent) events_.viewEvent(tag, std::move(type), std::move(payload));
+          });
+        });
     area_ = gtk_drawing_area_new();
     gtk_widget_set_name(area_, "talvek-surface");
     gtk_widget_set_hexpand(area_, TRUE);
@@ -84,9 +158,12 @@ class GtkRenderView final : public RenderView {
     g_signal_connect(area_, "leave-notify-event", G_CALLBACK(&GtkRenderView::OnLeave), this);
     g_signal_connect(area_, "grab-broken-event", G_CALLBACK(&GtkRenderView::OnGrabBroken), this);
     g_signal_connect(area_, "notify::scale-factor", G_CALLBACK(&GtkRenderView::OnScaleChanged), this);
-    g_object_ref(area_);
-    gtk_container_add(container, area_);
-    gtk_widget_show(area_);
+    gtk_container_add(GTK_CONTAINER(overlay_), area_);
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), layer_);
+    gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay_), layer_, TRUE);
+    g_object_ref(overlay_);
+    gtk_container_add(container, overlay_);
+    gtk_widget_show_all(overlay_);
 
     settings_ = gtk_settings_get_default();
     if (settings_ != nullptr) {
@@ -106,9 +183,11 @@ class GtkRenderView final : public RenderView {
       g_object_unref(settings_);
     }
     loader_.reset();  // no more decoded images after this
+    natives_->UnmountAll();
+    inbox_->Close();
     g_signal_handlers_disconnect_by_data(area_, this);
-    if (GtkWidget* parent = gtk_widget_get_parent(area_)) gtk_container_remove(GTK_CONTAINER(parent), area_);
-    g_object_unref(area_);
+    if (GtkWidget* parent = gtk_widget_get_parent(overlay_)) gtk_container_remove(GTK_CONTAINER(parent), overlay_);
+    g_object_unref(overlay_);
   }
 
   void Apply(render::MountTransaction transaction) override { inbox_->PostCommit(std::move(transaction)); }
@@ -126,17 +205,37 @@ class GtkRenderView final : public RenderView {
 
   std::string ColorScheme() const override { return scheme_; }
 
+  void Command(Tag tag, std::string command, JSValue args) override {
+    inbox_->PostTask([this, tag, command = std::move(command), args = std::move(args)] {
+      natives_->Command(tag, command, args);
+    });
+  }
+
+  size_t NativeViewCount() const override { return natives_->Count(); }
+
  private:
   // ---- commits and images -------------------------------------------------------------
 
   void Drain() {
     std::deque<render::MountTransaction> commits;
     std::deque<LoadedImage> images;
-    inbox_->Take(commits, images);
+    std::deque<UiInbox::Task> tasks;
+    inbox_->Take(commits, images, tasks);
+    size_t applied = 0;
+    auto runTasksUpTo = [&](size_t commitCount) {
+      while (!tasks.empty() && tasks.front().first <= commitCount) {
+        tasks.front().second();
+        tasks.pop_front();
+      }
+    };
     for (auto& transaction : commits) {
+      runTasksUpTo(applied);
       tree_.Apply(transaction);
+      natives_->Apply(transaction, tree_);
       WatchImages(transaction);
+      ++applied;
     }
+    runTasksUpTo(applied);
     for (auto& loaded : images) Loaded(std::move(loaded));
     for (const render::Rect& rect : tree_.TakeDamage(rootTag_)) {
       const int x = static_cast<int>(std::floor(rect.x)) - 1;
@@ -345,7 +444,10 @@ class GtkRenderView final : public RenderView {
 
   Tag rootTag_;
   RenderViewEvents events_;
+  GtkWidget* overlay_ = nullptr;  // the drawing below, the native layer above
   GtkWidget* area_ = nullptr;
+  GtkWidget* layer_ = nullptr;
+  std::unique_ptr<NativeLayer> nativeLayer_;
   GtkSettings* settings_ = nullptr;
   gulong themeHandler_ = 0;
   gulong themeNameHandler_ = 0;
@@ -360,12 +462,14 @@ class GtkRenderView final : public RenderView {
   std::set<std::string> requested_;
   std::shared_ptr<UiInbox> inbox_;
   std::unique_ptr<ImageLoader> loader_;
+  std::unique_ptr<render::NativeViews> natives_;  // after inbox_: its emitters post there
 };
 
 }  // namespace
 
-std::unique_ptr<RenderView> MakeGtkRenderView(void* container, render::Tag rootTag, RenderViewEvents events) {
-  return std::make_unique<GtkRenderView>(GTK_CONTAINER(container), rootTag, std::move(events));
+std::unique_ptr<RenderView> MakeGtkRenderView(void* container, render::Tag rootTag, RenderViewEvents events,
+                                              ViewComponentMap components) {
+  return std::make_unique<GtkRenderView>(GTK_CONTAINER(container), rootTag, std::move(events), std::move(components));
 }
 
 }  // namespace VirelantDesktop::platform

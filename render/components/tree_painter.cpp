@@ -35,6 +35,7 @@ struct Walk {
     if (ownVisible) {
       switch (view.model->kind) {
         case ViewKind::View:
+        case ViewKind::Native:  // its widget sits above its box
           PaintViewBox(canvas, view);
           break;
         case ViewKind::Paragraph:
@@ -42,8 +43,6 @@ struct Walk {
           break;
         case ViewKind::Image:
           PaintImage(canvas, view, options.pointScale, options.images);
-          break;
-        case ViewKind::Native:
           break;
         case ViewKind::Unknown:
           PaintPlaceholder(canvas, view);

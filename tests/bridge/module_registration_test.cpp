@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "bridge/package_provider.h"
+#include "bridge/view_component.h"
 
 namespace VirelantDesktop {
 namespace {
@@ -57,8 +58,7 @@ TEST(CompReactPackageProvider, AddsTheEmbedViewOnlyWhenTheBuilderTakesViews) {
   EXPECT_EQ(fabric.modules, RegisteredModuleNames());
 
   // The view's provider defers to whatever configuration is installed.
-  struct Builder : IReactViewComponentBuilder {};
-  Builder viewBuilder;
+  ViewComponentBuilder viewBuilder("TalvekEmbedView");
   fabric.lastProvider(viewBuilder);  // nothing installed: does nothing
   int configured = 0;
   SetEmbedViewComponentProvider([&](IReactViewComponentBuilder&) { ++configured; });
