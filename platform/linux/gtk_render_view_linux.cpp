@@ -97,6 +97,9 @@ class NativeLayer final : public render::NativeViewSurface {
 
   void* CreateParent(Tag tag) override {
     GtkWidget* box = gtk_event_box_new();
+    // Input-only: with a window of its own that draws, the box took the
+    // clicks meant for the component's widget (the layer above lets input through).
+    gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
     gtk_widget_set_name(box, ("talvek-native-" + std::to_string(tag)).c_str());
     gtk_widget_set_size_request(box, 0, 0);
     gtk_fixed_put(GTK_FIXED(fixed_), box, 0, 0);

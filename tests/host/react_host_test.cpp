@@ -228,6 +228,77 @@ TEST_F(ReactHostTest, RootComponent_MissingIsAnErrorWhenRequired) {
   EXPECT_THAT(r.err, HasSubstr("Application VirelantDesktop has not been registered."));
 }
 
+// A package's native component as the bundle and the mount sink see it:
+// known by name, described for the view config interop, created as a
+// native view, its commands and events routed by tag.
+TEST_F(ReactHostTest, NativeComponents_AreKnownDescribedMountedAndTalkBack) {
+  struct SwatchPackage final : IReactPackageProvider {
+    void CreatePackage(IReactPackageBuilder& builder) override {
+      if (auto* fabric = dynamic_cast<IReactPackageBuilderFabric*>(&builder)) {
+        fabric->AddViewComponent("TalvekTestSwatch", [](IReactViewComponentBuilder& view) {
+          view.AddDirectEvent("ping");
+          view.AddNativeProp("color", "Color");
+        });
+      }
+    }
+  };
+  HostOptions options = RunnerOptions();
+  options.exitWhenIdle = false;  // the event comes back from the mount sink
+  std::mutex mutex;               // guards kinds and commands (JS thread)
+  std::vector<std::string> kinds;
+  std::vector<std::string> commands;
+  ReactHost* running = nullptr;
+  options.render.mount = [&](render::MountTransaction transaction) {
+    for (const auto& op : transaction.ops) {
+      if (op.kind != render::MountKind::Create || !op.model) continue;
+      std::lock_guard lock(mutex);
+      kinds.push_back(op.model->componentName + ":" + std::to_string(static_cast<int>(op.model->kind)));
+      if (op.model->kind == render::ViewKind::Native) {
+        running->DispatchViewEvent(op.tag, "topPing", JSValue{{"count", 1}, {"color", op.model->props["color"]}});
+      }
+    }
+  };
+  options.render.command = [&](render::Tag tag, const std::string& command, const JSValue& args) {
+    std::lock_guard lock(mutex);
+    commands.push_back(std::to_string(tag) + " " + command + " " + args.dump());
+  };
+  beforeStart_ = [&](ReactHost& host) {
+    running = &host;
+    host.InstanceSettings().PackageProviders.push_back(std::make_shared<SwatchPackage>());
+  };
+  auto r = Run(R"(
+    const has = globalThis.__nativeComponentRegistry__hasComponent;
+    console.log(has('TalvekTestSwatch'), has('RCTView'), has('RCTImageView'), has('NoSuchThing'));
+    const describe = globalThis.RN$LegacyInterop_UIManager_getConstantsForViewManager;
+    const config = describe('TalvekTestSwatch');
+    console.log(config.baseModuleName, JSON.stringify(config.NativeProps), JSON.stringify(config.directEventTypes));
+    console.log(describe('NoSuchThing'), Object.keys(describe('RCTView').NativeProps).includes('testID'));
+    const ui = nativeFabricUIManager;
+    ui.registerEventHandler((handle, type, payload) => {
+      console.log('event', handle.name, type, JSON.stringify(payload));
+      __talvekRun.exit(0);
+    });
+    const root = ui.createNode(2, 'RCTView', 1, { width: 100, height: 100 }, { name: 'root' });
+    const swatch = ui.createNode(3, 'TalvekTestSwatch', 1, { width: 10, height: 10, color: 255 }, { name: 'swatch' });
+    const stranger = ui.createNode(4, 'NoSuchThing', 1, {}, { name: 'stranger' });
+    ui.appendChild(root, swatch);
+    ui.appendChild(root, stranger);
+    const set = ui.createChildSet();
+    ui.appendChildToSet(set, root);
+    ui.completeRoot(1, set);
+    ui.dispatchCommand(swatch, 'reload', [1, 'x']);
+  )", options);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "true true true false\n"
+            "RCTView {\"color\":\"Color\"} {\"topPing\":{\"registrationName\":\"onPing\"}}\n"
+            "null true\n"
+            "event swatch topPing {\"color\":255,\"count\":1}\n");
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"RootView:0", "RCTView:0", "TalvekTestSwatch:3", "NoSuchThing:4"}));
+  EXPECT_EQ(commands, (std::vector<std::string>{R"(3 reload [1,"x"])"}));
+}
+
 TEST_F(ReactHostTest, ThrowingListener_IsReportedAndTheOthersStillRun) {
   auto r = Run(R"(
     RCTDeviceEventEmitter.addListener('e', () => { throw new Error('listener broke'); });
