@@ -6,6 +6,7 @@
 #include "host/host_core.h"
 #include "host/js_convert.h"
 #include "host/jsc_string.h"
+#include "render/document_position.h"
 #include "render/estimated_text_measurer.h"
 
 namespace VirelantDesktop::host {
@@ -58,6 +59,9 @@ enum class FabricUIManager::Op {
   GetBoundingClientRect,
   FindNodeAtPoint,
   GetParentNode,
+  GetChildNodes,
+  CompareDocumentPosition,
+  IsConnected,
   DispatchCommand,
   Nothing,  // accepted, no effect here (responder, accessibility, animations)
 };
@@ -103,6 +107,9 @@ FabricUIManager::FabricUIManager(JSGlobalContextRef ctx, std::shared_ptr<HostCor
       {"getBoundingClientRect", Op::GetBoundingClientRect},
       {"findNodeAtPoint", Op::FindNodeAtPoint},
       {"getParentNode", Op::GetParentNode},
+      {"getChildNodes", Op::GetChildNodes},
+      {"compareDocumentPosition", Op::CompareDocumentPosition},
+      {"isConnected", Op::IsConnected},
       {"dispatchCommand", Op::DispatchCommand},
       {"setIsJSResponder", Op::Nothing},
       {"sendAccessibilityEvent", Op::Nothing},
@@ -193,6 +200,47 @@ JSValueRef FabricUIManager::Invoke(Op op, size_t argc, const JSValueRef argv[]) 
         return it != handles_.end() ? static_cast<JSValueRef>(it->second) : JSValueMakeNull(ctx_);
       }
       return JSValueMakeNull(ctx_);
+    }
+    case Op::GetChildNodes: {
+      // The committed children's instance handles, in order; a surface's
+      // top views for a root ({rootTag}) object.
+      std::vector<JSValueRef> children;
+      const render::SurfaceTree* tree = nullptr;
+      render::Tag tag = 0;
+      if (argc > 0 && JSValueIsObjectOfClass(ctx_, argv[0], nodeClass_)) {
+        tag = NodeOf(argv[0])->tag;
+        for (const auto& [rootTag, surface] : surfaces_) {
+          if (render::IsCommitted(*surface, tag)) tree = surface.get();
+        }
+      } else if (argc > 0 && JSValueIsObject(ctx_, argv[0])) {
+        JSValueRef rootTag = JSObjectGetProperty(ctx_, JSValueToObject(ctx_, argv[0], nullptr), JsString("rootTag").get(), nullptr);
+        tag = static_cast<render::Tag>(JSValueToNumber(ctx_, rootTag, nullptr));
+        const auto it = surfaces_.find(tag);
+        if (it != surfaces_.end()) tree = it->second.get();
+      }
+      if (tree != nullptr) {
+        for (render::Tag child : tree->ChildrenOf(tag)) {
+          if (const auto it = handles_.find(child); it != handles_.end()) children.push_back(it->second);
+        }
+      }
+      return JSObjectMakeArray(ctx_, children.size(), children.data(), nullptr);
+    }
+    case Op::CompareDocumentPosition: {
+      const render::Tag node = NodeOf(argc > 0 ? argv[0] : nullptr)->tag;
+      const render::Tag other = NodeOf(argc > 1 ? argv[1] : nullptr)->tag;
+      for (const auto& [rootTag, surface] : surfaces_) {
+        if (render::IsCommitted(*surface, node) && render::IsCommitted(*surface, other)) {
+          return Num(ctx_, render::CompareDocumentPosition(*surface, node, other));
+        }
+      }
+      return Num(ctx_, render::kPositionDisconnected);
+    }
+    case Op::IsConnected: {
+      const render::Tag tag = NodeOf(argc > 0 ? argv[0] : nullptr)->tag;
+      for (const auto& [rootTag, surface] : surfaces_) {
+        if (tag != rootTag && render::IsCommitted(*surface, tag)) return JSValueMakeBoolean(ctx_, true);
+      }
+      return JSValueMakeBoolean(ctx_, false);
     }
     case Op::DispatchCommand:
       return DispatchCommand(argc, argv);

@@ -627,6 +627,13 @@ std::optional<Tag> SurfaceTree::ParentOf(Tag tag) const {
   return entry->parent;
 }
 
+std::vector<Tag> SurfaceTree::ChildrenOf(Tag tag) const {
+  const State::Entry* entry = state_->Lookup(tag);
+  return entry ? entry->children : std::vector<Tag>{};
+}
+
+Tag SurfaceTree::RootTag() const { return state_->rootTag; }
+
 size_t SurfaceTree::NodeCount() const { return state_->entries.size(); }
 
 }  // namespace VirelantDesktop::render

@@ -55,6 +55,11 @@ class SurfaceTree {
   // The committed parent of a view (the root's tag for its children);
   // nullopt for the root and for tags not in the last commit.
   std::optional<Tag> ParentOf(Tag tag) const;
+  // The committed mounted children of a view or of the root, in order
+  // (empty for tags not in the last commit).
+  std::vector<Tag> ChildrenOf(Tag tag) const;
+  // The surface's root tag.
+  Tag RootTag() const;
   // Committed views, the root included.
   size_t NodeCount() const;
 

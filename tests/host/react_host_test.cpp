@@ -287,12 +287,19 @@ TEST_F(ReactHostTest, NativeComponents_AreKnownDescribedMountedAndTalkBack) {
     ui.appendChildToSet(set, root);
     ui.completeRoot(1, set);
     ui.dispatchCommand(swatch, 'reload', [1, 'x']);
+    // The element API's questions, through the framework's DOM module.
+    const dom = __turboModuleProxy('NativeDOMCxx');
+    const names = (list) => list.map((handle) => handle.name).join(',');
+    console.log(names(dom.getChildNodes(root)), names(dom.getChildNodes(dom.linkRootNode(1))),
+                dom.compareDocumentPosition(swatch, stranger), dom.compareDocumentPosition(swatch, root),
+                dom.isConnected(swatch), dom.isConnected(ui.createNode(9, 'RCTView', 1, {}, {})));
   )", options);
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out,
             "true true true false\n"
             "RCTView {\"color\":\"Color\"} {\"topPing\":{\"registrationName\":\"onPing\"}}\n"
             "null true\n"
+            "swatch,stranger root 4 10 true false\n"
             "event swatch topPing {\"color\":255,\"count\":1}\n");
   std::lock_guard lock(mutex);
   EXPECT_EQ(kinds, (std::vector<std::string>{"RootView:0", "RCTView:0", "TalvekTestSwatch:3", "NoSuchThing:4"}));
