@@ -573,17 +573,36 @@ JSValueRef JsRuntime::NativeViewComponent(JSContextRef ctx, JSObjectRef, JSObjec
   });
 }
 
-JSValueRef JsRuntime::NativeImageSize(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+JSValueRef JsRuntime::NativeImageSize(JSContextRef ctx, JSObjectRef, JSObjectRef, size_t argc, const JSValueRef argv[],
                                       JSValueRef* exception) {
-  // Sizes come with the image's load event; asking ahead is not offered.
+  // Image.getSize(uri): [width, height] in pixels, read off the JS thread.
   return Guarded(ctx, exception, [&]() -> JSValueRef {
-    JSValueRef message = MakeJsString(ctx, "Image.getSize is not available");
-    JSValueRef error = JSObjectMakeError(ctx, 1, &message, nullptr);
+    JsRuntime* runtime = Current();
     JSObjectRef resolve = nullptr;
     JSObjectRef reject = nullptr;
     JSObjectRef promise = JSObjectMakeDeferredPromise(ctx, &resolve, &reject, nullptr);
-    if (promise == nullptr) return JSValueMakeUndefined(ctx);
-    JSObjectCallAsFunction(ctx, reject, nullptr, 1, &error, nullptr);
+    if (promise == nullptr || runtime == nullptr) return JSValueMakeUndefined(ctx);
+    const uint64_t id = runtime->nextPromiseId_++;
+    JSValueProtect(ctx, resolve);
+    JSValueProtect(ctx, reject);
+    runtime->promises_.emplace(id, PendingPromise{resolve, reject});
+    auto state = std::make_shared<PromiseState>(MakeHostPromiseSink(runtime->core_, id));
+    const auto& imageSize = runtime->core_->options().render.imageSize;
+    const std::string uri = argc > 0 && JSValueIsString(ctx, argv[0]) ? JsValueToUtf8(ctx, argv[0]) : std::string();
+    if (!imageSize) {
+      state->TryReject(PromiseError{"E_GET_SIZE_FAILURE", "Image.getSize is not available", JSValueObject{}});
+    } else if (uri.empty()) {
+      state->TryReject(PromiseError{"E_GET_SIZE_FAILURE", "Image.getSize needs a uri", JSValueObject{}});
+    } else {
+      imageSize(uri, [state, uri](int width, int height, std::string error) {
+        if (error.empty()) {
+          state->TryResolve(JSValue::array({width, height}));
+        } else {
+          state->TryReject(PromiseError{"E_GET_SIZE_FAILURE", "Cannot read the size of " + uri + ": " + error,
+                                        JSValueObject{}});
+        }
+      });
+    }
     return promise;
   });
 }

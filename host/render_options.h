@@ -25,6 +25,10 @@ struct RenderOptions {
   std::function<void(render::MountTransaction)> mount;
   // True for the names of native components registered by packages.
   render::NativeComponentLookup isNativeComponent;
+  // Reads an image's size in pixels for Image.getSize (called on the JS
+  // thread; `done` may run on any thread, once). Null: getSize rejects.
+  std::function<void(const std::string& uri, std::function<void(int width, int height, std::string error)> done)>
+      imageSize;
   // A command the bundle sends a native component's view (JS thread).
   std::function<void(render::Tag tag, const std::string& command, const JSValue& args)> command;
 };

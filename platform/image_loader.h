@@ -35,6 +35,15 @@ struct LoadedImage {
 // The synchronous decode the loader's worker runs; any thread.
 LoadedImage DecodeImageUri(const std::string& uri);
 
+// An image's size in pixels as drawn (EXIF orientation applied), read
+// without decoding the pixels where the format allows; any thread.
+struct ImageSizeResult {
+  int width = 0;
+  int height = 0;
+  std::string error;  // why there is no size
+};
+ImageSizeResult ReadImageSize(const std::string& uri);
+
 // The file path a "file://" URI or an absolute path names (percent escapes
 // decoded); empty when the URI is neither or the path is unusable.
 std::string ImagePathFromUri(const std::string& uri);

@@ -1,5 +1,8 @@
 #include "app/window/render_port.h"
 
+#include <thread>
+
+#include "platform/image_loader.h"
 #include "platform/pango_text.h"
 
 namespace VirelantDesktop::window {
@@ -14,6 +17,14 @@ void RenderPort::Configure(host::HostOptions& options, bool withFonts) {
     if (!port) return;
     std::lock_guard lock(port->mutex_);
     if (port->view_) port->view_->Command(tag, command, args);
+  };
+  // Headers are read on a worker of their own: a slow disk must not hold
+  // the JS thread.
+  options.render.imageSize = [](const std::string& uri, std::function<void(int, int, std::string)> done) {
+    std::thread([uri, done = std::move(done)] {
+      platform::ImageSizeResult size = platform::ReadImageSize(uri);
+      done(size.width, size.height, std::move(size.error));
+    }).detach();
   };
   if (withFonts) options.render.measurer = std::make_shared<platform::PangoTextMeasurer>();
 }

@@ -107,12 +107,19 @@ Bytes ReadDataUri(const std::string& uri) {
 
 struct Probe {
   std::string refusal;
+  int width = 0;  // as the header says
+  int height = 0;
+  bool sizeOnly = false;  // stop once the header is read
+  std::string format;
 };
 
 void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
   auto* probe = static_cast<Probe*>(data);
   GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
   gchar* name = format != nullptr ? gdk_pixbuf_format_get_name(format) : nullptr;
+  probe->format = name != nullptr ? name : "";
+  probe->width = width;
+  probe->height = height;
   const bool known = name != nullptr && std::any_of(std::begin(kFormats), std::end(kFormats),
                                                     [name](const char* f) { return std::strcmp(f, name) == 0; });
   g_free(name);
@@ -124,7 +131,7 @@ void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     probe->refusal = "image too large (" + std::to_string(width) + "x" + std::to_string(height) + ")";
   }
   // A zero size makes the format's loader stop before it allocates the pixels.
-  if (!probe->refusal.empty()) gdk_pixbuf_loader_set_size(loader, 0, 0);
+  if (!probe->refusal.empty() || probe->sizeOnly) gdk_pixbuf_loader_set_size(loader, 0, 0);
 }
 
 // Straight RGB(A) to cairo's native-endian premultiplied ARGB32.
@@ -228,6 +235,54 @@ LoadedImage DecodeImageUri(const std::string& uri) {
   }
   if (!bytes.error.empty()) return LoadedImage{uri, nullptr, bytes.error};
   return DecodeBytes(uri, bytes.data);
+}
+
+ImageSizeResult ReadImageSize(const std::string& uri) {
+  Bytes bytes;
+  if (StartsWith(Lower(uri.substr(0, 5)), "data:")) {
+    bytes = ReadDataUri(uri);
+  } else {
+    const std::string path = ImagePathFromUri(uri);
+    if (path.empty()) return ImageSizeResult{0, 0, "unsupported image source"};
+    bytes = ReadImageFile(path);
+  }
+  if (!bytes.error.empty()) return ImageSizeResult{0, 0, bytes.error};
+
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  Probe probe;
+  probe.sizeOnly = true;
+  g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &probe);
+  constexpr size_t kChunk = 64 * 1024;
+  bool ok = true;
+  GError* error = nullptr;
+  for (size_t at = 0; at < bytes.data.size() && ok && probe.width == 0 && probe.refusal.empty(); at += kChunk) {
+    ok = gdk_pixbuf_loader_write(loader, bytes.data.data() + at, std::min(kChunk, bytes.data.size() - at), &error) !=
+         FALSE;
+  }
+  GError* ignored = nullptr;
+  gdk_pixbuf_loader_close(loader, &ignored);
+  g_clear_error(&ignored);
+  g_object_unref(loader);
+  ImageSizeResult out;
+  if (!probe.refusal.empty()) {
+    out.error = probe.refusal;
+  } else if (probe.width <= 0 || probe.height <= 0) {
+    out.error = std::string("not a readable image: ") + (error != nullptr ? error->message : "no size in its header");
+  } else if (probe.format == "jpeg") {
+    // Only the pixels say how a photo is turned; decode it.
+    LoadedImage decoded = DecodeBytes(uri, bytes.data);
+    if (decoded.image) {
+      out.width = decoded.image->PixelWidth();
+      out.height = decoded.image->PixelHeight();
+    } else {
+      out.error = decoded.error;
+    }
+  } else {
+    out.width = probe.width;
+    out.height = probe.height;
+  }
+  g_clear_error(&error);
+  return out;
 }
 
 ImageLoader::ImageLoader(size_t cacheBytes) : cacheBytes_(cacheBytes), worker_([this] { Run(); }) {}

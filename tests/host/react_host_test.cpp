@@ -306,6 +306,35 @@ TEST_F(ReactHostTest, NativeComponents_AreKnownDescribedMountedAndTalkBack) {
   EXPECT_EQ(commands, (std::vector<std::string>{R"(3 reload [1,"x"])"}));
 }
 
+TEST_F(ReactHostTest, ImageGetSize_AnswersFromTheSizeReaderOrRejects) {
+  HostOptions options = RunnerOptions();
+  std::vector<std::thread> readers;
+  options.render.imageSize = [&](const std::string& uri, std::function<void(int, int, std::string)> done) {
+    // Answers from another thread, as the real reader does.
+    readers.emplace_back([uri, done = std::move(done)] {
+      if (uri == "file:///a.png") done(640, 480, "");
+      else done(0, 0, "not a readable image");
+    });
+  };
+  auto r = Run(R"(
+    const loader = __turboModuleProxy('ImageLoader');
+    loader.getSize('file:///a.png').then((size) => console.log('size', JSON.stringify(size)));
+    loader.getSize('file:///b.txt').catch((e) => console.log('rejected', e.code, e.message));
+    loader.getSizeWithHeaders('file:///a.png', {}).then((size) => console.log('with headers', JSON.stringify(size)));
+  )", options);
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("size [640,480]\n"));
+  EXPECT_THAT(r.out, HasSubstr("rejected E_GET_SIZE_FAILURE Cannot read the size of file:///b.txt: not a readable image\n"));
+  EXPECT_THAT(r.out, HasSubstr("with headers {\"width\":640,\"height\":480}\n"));
+
+  // Without a reader (no renderer): a rejection, not a hang.
+  auto none = Run(R"(
+    __turboModuleProxy('ImageLoader').getSize('file:///a.png').catch((e) => console.log('rejected', e.message));
+  )");
+  EXPECT_EQ(none.out, "rejected Image.getSize is not available\n");
+}
+
 TEST_F(ReactHostTest, ThrowingListener_IsReportedAndTheOthersStillRun) {
   auto r = Run(R"(
     RCTDeviceEventEmitter.addListener('e', () => { throw new Error('listener broke'); });

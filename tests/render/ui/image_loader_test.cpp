@@ -90,6 +90,33 @@ TEST(ImageLoaderTest, DataUris) {
   EXPECT_FALSE(DecodeImageUri("data:image/png;base64," + Base64Encode(PngHeaderOnly(20000, 20000))).image);
 }
 
+TEST(ImageLoaderTest, SizesComeFromTheHeaderWithoutThePixels) {
+  TempDir dir;
+  WritePng(dir.Join("a.png"), 30, 20);
+  ImageSizeResult file = ReadImageSize("file://" + dir.Join("a.png"));
+  EXPECT_EQ(file.error, "");
+  EXPECT_EQ(file.width, 30);
+  EXPECT_EQ(file.height, 20);
+  ImageSizeResult data = ReadImageSize("data:image/png;base64," + Base64Encode(testing::ReadTextFile(dir.Join("a.png"))));
+  EXPECT_EQ(data.width, 30);
+
+  // Only a header: its size is known without reading any pixels.
+  testing::WriteTextFile(dir.Join("header.png"), PngHeaderOnly(5000, 4000));
+  ImageSizeResult header = ReadImageSize(dir.Join("header.png"));
+  EXPECT_EQ(header.error, "");
+  EXPECT_EQ(header.width, 5000);
+  EXPECT_EQ(header.height, 4000);
+
+  testing::WriteTextFile(dir.Join("huge.png"), PngHeaderOnly(20000, 20000));
+  EXPECT_NE(ReadImageSize(dir.Join("huge.png")).error.find("too large"), std::string::npos);
+  testing::WriteTextFile(dir.Join("notes.png"), "just some words, not an image at all");
+  ImageSizeResult notes = ReadImageSize(dir.Join("notes.png"));
+  EXPECT_FALSE(notes.error.empty());
+  EXPECT_EQ(notes.width, 0);
+  EXPECT_FALSE(ReadImageSize("https://example.com/a.png").error.empty());
+  EXPECT_FALSE(ReadImageSize(dir.Join("missing.png")).error.empty());
+}
+
 TEST(ImageLoaderTest, LoadsOnTheWorkerThenServesFromTheCache) {
   TempDir dir;
   WritePng(dir.Join("c.png"), 10, 10);
