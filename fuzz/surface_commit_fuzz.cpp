@@ -24,11 +24,12 @@
 // After each commit the mirror must hold exactly the views the tree should
 // mount: each accepted tag once, under its parent in order, with tags used
 // twice, the root's tag, text nodes and a paragraph's children left out.
-// Every layout carried must be finite.
+// Every layout carried must be finite. Seeds: fuzz/corpus/surface_commit.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
@@ -243,6 +244,30 @@ class Mirror {
   std::map<Tag, Tag> parentOf_;
 };
 
+// How often the second commit reached the diff's paths, printed at exit:
+// random trees must get past the first commit's plain creates.
+struct Counts {
+  unsigned long long inputs = 0, updated = 0, moved = 0, deleted = 0;
+  ~Counts() {
+    std::fprintf(stderr, "surface_commit_fuzz: trees %llu; second commits with props updates %llu, moves %llu, "
+                 "deletes %llu\n", inputs, updated, moved, deleted);
+  }
+} g_counts;
+
+void Count(const MountTransaction& tx) {
+  bool updated = false, moved = false, deleted = false;
+  std::set<Tag> created;
+  for (const MountOp& op : tx.ops) {
+    if (op.kind == MountKind::Create) created.insert(op.tag);
+    updated = updated || op.kind == MountKind::UpdateProps;
+    moved = moved || (op.kind == MountKind::Insert && !created.count(op.tag));
+    deleted = deleted || op.kind == MountKind::Delete;
+  }
+  g_counts.updated += updated;
+  g_counts.moved += moved;
+  g_counts.deleted += deleted;
+}
+
 render::LayoutConstraints ViewportFrom(const Props* value) {
   render::LayoutConstraints c;
   c.size = {400, 800};
@@ -260,12 +285,27 @@ render::LayoutConstraints ViewportFrom(const Props* value) {
 
 }  // namespace
 
+// Most byte-level mutations of JSON are no longer JSON and would be skipped:
+// a mutation is retried a few times until it is.
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned int /*seed*/) {
+  const std::vector<uint8_t> original(data, data + size);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const size_t mutated = LLVMFuzzerMutate(data, size, maxSize);
+    if (Props::accept(data, data + mutated)) return mutated;
+    std::copy(original.begin(), original.end(), data);
+  }
+  return LLVMFuzzerMutate(data, size, maxSize);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Props input = Props::parse(data, data + size, nullptr, false);
   if (input.is_discarded()) return 0;
   const Props* list = input.is_array() ? &input : Builder::Member(input, "children");
   if (!list) return 0;
 
+  ++g_counts.inputs;
   Builder builder;
   std::vector<ShadowNodePtr> first, second;
   for (const Builder::Pair& pair : builder.BuildList(list, 1)) {
@@ -290,7 +330,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Expected secondExpected;
   secondExpected.Walk(kRoot, second);
-  mirror.Apply(tree.Commit(second, &warnings), false);
+  const MountTransaction secondTx = tree.Commit(second, &warnings);
+  mirror.Apply(secondTx, false);
+  Count(secondTx);
   mirror.Match(secondExpected, tree);
 
   render::LayoutConstraints other = viewport;
