@@ -11,6 +11,7 @@
 //  - a float names a colour exactly when it is a whole number in range;
 //  - a string agrees with ParseCssColor; null, booleans, arrays and objects
 //    name none.
+// Seeds: fuzz/corpus/color.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>

@@ -16,6 +16,7 @@
 //  - ParseTransform: finite components;
 //  - WantsHover only with a hover flag set to true;
 //  - non-objects give the defaults.
+// Seeds: fuzz/corpus/view_props.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
