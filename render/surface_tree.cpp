@@ -84,6 +84,10 @@ struct SurfaceTree::State {
   uint64_t stamp = 0;
   bool rootMounted = false;
   bool rescanAllLayout = false;
+  // What the last layout ran with (laidOut: one ran and finished).
+  bool laidOut = false;
+  float laidOutScale = 0;
+  YGDirection laidOutDirection = YGDirectionLTR;
   std::set<std::string> warnedComponents;
 
   // Per-commit scratch.
@@ -417,14 +421,24 @@ struct SurfaceTree::State {
   }
 
   bool Layout() {
-    YGConfigSetPointScaleFactor(config, PointScale());
+    const float scale = PointScale();
+    YGConfigSetPointScaleFactor(config, scale);
     const YGDirection direction = constraints.direction == LayoutDirection::Rtl ? YGDirectionRTL : YGDirectionLTR;
+    // Nothing to lay out. Yoga would still reset a clean root's size to its
+    // value before pixel rounding, off the grid its children were laid on.
+    if (laidOut && !YGNodeIsDirty(root->yoga) && scale == laidOutScale && direction == laidOutDirection) {
+      return true;
+    }
+    laidOut = false;
     try {
       YGNodeCalculateLayout(root->yoga, YGUndefined, YGUndefined, direction);
     } catch (const std::exception& e) {
       Warn(std::string("Layout failed: ") + e.what());
       return false;
     }
+    laidOut = true;
+    laidOutScale = scale;
+    laidOutDirection = direction;
     return true;
   }
 

@@ -130,6 +130,22 @@ TEST_F(CommitTest, LayoutChangeYieldsUpdateLayoutOnly) {
   EXPECT_EQ(tree.Metrics(4)->frame.y, 30);
 }
 
+TEST_F(CommitTest, CommitsThatLeaveLayoutAloneKeepTheRootOnThePixelGrid) {
+  // At 1.3 device pixels per point this viewport is no whole number of pixels.
+  tree.SetConstraints(Viewport(333.3f, 481.7f, 1.3f));
+  const auto leaf = View(3, {{"height", 10}});
+  Commit({View(2, {{"flex", 1}}, {leaf})});
+  const LayoutMetrics root = *tree.Metrics(kRoot);
+  EXPECT_EQ(root.frame.width, tree.Metrics(2)->frame.width);
+
+  const std::vector<ShadowNodePtr> recoloured{View(2, {{"flex", 1}}, {WithProps(leaf, {{"backgroundColor", "red"}})})};
+  EXPECT_EQ(Describe(Commit(recoloured)), (std::vector<std::string>{"Props 3"}));
+  EXPECT_EQ(*tree.Metrics(kRoot), root);
+  EXPECT_TRUE(Commit(recoloured).ops.empty());
+  EXPECT_TRUE(tree.Relayout().ops.empty());
+  EXPECT_EQ(*tree.Metrics(kRoot), root);
+}
+
 TEST_F(CommitTest, RemovalRemovesThenDeletesTheWholeSubtree) {
   Commit({View(2, {{"height", 5}}, {View(3, Props::object(), {View(4), View(5)})}), View(6)});
   const MountTransaction tx = Commit({View(6)});
