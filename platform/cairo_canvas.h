@@ -5,6 +5,9 @@
 #include <cairo.h>
 
 #include <cstddef>
+#include <memory>
+#include <mutex>
+#include <utility>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,9 +31,14 @@ class CairoImage final : public render::CanvasImage {
     return static_cast<size_t>(cairo_image_surface_get_stride(surface_)) *
            static_cast<size_t>(cairo_image_surface_get_height(surface_));
   }
+  // This image blurred by `radius` image pixels (whole pixels), made once
+  // per radius and kept with the image (the last few radii).
+  std::shared_ptr<const CairoImage> Blurred(int radius) const;
 
  private:
   cairo_surface_t* surface_;
+  mutable std::mutex blurMutex_;  // guards blurred_ (an image may be drawn by more than one surface)
+  mutable std::vector<std::pair<int, std::shared_ptr<const CairoImage>>> blurred_;
 };
 
 class CairoCanvas final : public render::Canvas {
@@ -57,7 +65,7 @@ class CairoCanvas final : public render::Canvas {
                      const render::Rect& rect) override;
   void DrawLabel(const std::string& text, float fontSize, render::Color color, const render::Rect& rect) override;
   void DrawImage(const render::CanvasImage& image, const render::Rect& rect, render::ResizeMode mode,
-                 float naturalScale, std::optional<render::Color> tint) override;
+                 float naturalScale, std::optional<render::Color> tint, float blurRadius) override;
 
  private:
   cairo_t* cr_;

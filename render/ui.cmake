@@ -8,5 +8,6 @@ add_library(talvek_render_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/components/view_painter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/components/paragraph_painter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/components/image_painter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/components/box_blur.cpp
   ${CMAKE_CURRENT_LIST_DIR}/components/tree_painter.cpp)
 target_link_libraries(talvek_render_ui PUBLIC talvek_compile_flags nlohmann_json::nlohmann_json talvek_bridge)

@@ -1,6 +1,7 @@
 #include "render/view_props.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <numbers>
 #include <string_view>
@@ -296,7 +297,7 @@ TextAttributes ParseTextAttributes(const Props& props) {
       if (const std::string* s = String(v)) {
         if (*s == "normal") weight = 400;
         else if (*s == "bold") weight = 700;
-        else if (!s->empty() && s->size() <= 4 && std::all_of(s->begin(), s->end(), ::isdigit)) weight = std::stoi(*s);
+        else if (!s->empty() && s->size() <= 4 && std::all_of(s->begin(), s->end(), [](unsigned char c) { return std::isdigit(c) != 0; })) weight = std::stoi(*s);
       } else {
         weight = FiniteNumber(v);
       }

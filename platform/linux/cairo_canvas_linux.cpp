@@ -2,6 +2,8 @@
 #include <cmath>
 
 #include "platform/cairo_canvas.h"
+
+#include "render/components/box_blur.h"
 #include "platform/pango_text.h"
 #include "render/affine_math.h"
 #include "render/components/image_painter.h"
@@ -247,8 +249,35 @@ void CairoCanvas::DrawLabel(const std::string& text, float fontSize, Color color
   cairo_restore(cr_);
 }
 
+std::shared_ptr<const CairoImage> CairoImage::Blurred(int radius) const {
+  std::lock_guard lock(blurMutex_);
+  for (const auto& [r, image] : blurred_) {
+    if (r == radius) return image;
+  }
+  const int width = PixelWidth(), height = PixelHeight();
+  cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(copy);
+    return nullptr;
+  }
+  cairo_t* cr = cairo_create(copy);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, surface_, 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(copy);
+  render::BlurPixels(reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(copy)), width, height,
+                     cairo_image_surface_get_stride(copy) / 4, static_cast<float>(radius));
+  cairo_surface_mark_dirty(copy);
+  auto image = std::make_shared<const CairoImage>(copy);
+  constexpr size_t kKept = 3;
+  if (blurred_.size() >= kKept) blurred_.erase(blurred_.begin());
+  blurred_.emplace_back(radius, image);
+  return image;
+}
+
 void CairoCanvas::DrawImage(const render::CanvasImage& image, const Rect& rect, render::ResizeMode mode,
-                            float naturalScale, std::optional<Color> tint) {
+                            float naturalScale, std::optional<Color> tint, float blurRadius) {
   const auto* cairoImage = dynamic_cast<const CairoImage*>(&image);
   if (cairoImage == nullptr || !Finite(rect) || rect.width <= 0 || rect.height <= 0) return;
   const int pw = cairoImage->PixelWidth(), ph = cairoImage->PixelHeight();
@@ -257,6 +286,14 @@ void CairoCanvas::DrawImage(const render::CanvasImage& image, const Rect& rect, 
   const render::Size natural{static_cast<float>(pw / scale), static_cast<float>(ph / scale)};
   const Rect dest = render::ImageDestination(natural, rect, mode);
   if (!(dest.width > 0 && dest.height > 0)) return;
+  std::shared_ptr<const CairoImage> blurred;
+  if (std::isfinite(blurRadius) && blurRadius > 0) {
+    // The radius is given as drawn; the blur runs on the image's pixels.
+    const double imagePixels = blurRadius * pw / static_cast<double>(dest.width);
+    const int radius = static_cast<int>(std::lround(std::min(imagePixels, double{render::kMaxBlurRadius})));
+    if (radius > 0) blurred = cairoImage->Blurred(radius);
+    if (blurred) cairoImage = blurred.get();
+  }
 
   cairo_save(cr_);
   cairo_new_path(cr_);

@@ -50,9 +50,10 @@ class Canvas {
   // A short single-line label (no wrapping), clipped to `rect`.
   virtual void DrawLabel(const std::string& text, float fontSize, Color color, const Rect& rect) = 0;
   // `image` drawn into `rect` per `mode` (clipped to rect); `naturalScale`
-  // is image pixels per logical pixel at the image's own size.
+  // is image pixels per logical pixel at the image's own size; `blurRadius`
+  // (logical pixels as drawn) softens it.
   virtual void DrawImage(const CanvasImage& image, const Rect& rect, ResizeMode mode, float naturalScale,
-                         std::optional<Color> tint) = 0;
+                         std::optional<Color> tint, float blurRadius) = 0;
 };
 
 }  // namespace VirelantDesktop::render

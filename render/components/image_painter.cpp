@@ -64,7 +64,8 @@ void PaintImage(Canvas& canvas, const MountedView& view, float pointScale, const
   if (image && !IsEmpty(box)) {
     canvas.Save();
     canvas.ClipRoundedRect(box, style.borderRadius);
-    canvas.DrawImage(*image, box, props.resizeMode, std::max(source->scale, 1e-3f), props.tintColor);
+    canvas.DrawImage(*image, box, props.resizeMode, std::max(source->scale, 1e-3f), props.tintColor,
+                     props.blurRadius);
     canvas.Restore();
   }
   const EdgeInsets widths = BorderWidths(view);

@@ -216,6 +216,44 @@ TEST(PaintTest, ImageContainKeepsItsAspectRatio) {
   EXPECT_EQ(s.At(50, 90).a, 0);
 }
 
+TEST(PaintTest, BlurRadiusSoftensAnImagesEdgesOnly) {
+  // Left half red, right half blue; blurred the seam mixes, the far sides do not.
+  cairo_surface_t* halves = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 100, 50);
+  cairo_t* cr = cairo_create(halves);
+  cairo_set_source_rgb(cr, 1, 0, 0);
+  cairo_paint(cr);
+  cairo_set_source_rgb(cr, 0, 0, 1);
+  cairo_rectangle(cr, 50, 0, 50, 50);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  auto image = std::make_shared<const platform::CairoImage>(halves);
+  for (float blur : {0.0f, 6.0f}) {
+    SCOPED_TRACE(blur);
+    auto model = std::make_shared<ViewModel>(*Model({}, ViewKind::Image, "RCTImageView"));
+    model->image.sources.push_back({"file:///halves.png", 0, 0, 1});
+    model->image.resizeMode = ResizeMode::Stretch;
+    model->image.blurRadius = blur;
+    MountedTree tree;
+    tree.Apply(TransactionBuilder(kRoot, {100, 50}).Add(2, kRoot, {0, 0, 100, 50}, model).Get());
+    PaintOptions options;
+    options.images = [&image](const ImageSource&) -> CanvasImagePtr { return image; };
+    Surface s(100, 50);
+    s.Paint(tree, 1, options);
+    EXPECT_TRUE(IsRed(s.At(5, 25)));
+    EXPECT_TRUE(IsBlue(s.At(95, 25)));
+    EXPECT_EQ(s.At(5, 0).a, 255) << "the edges stay opaque";
+    const Pixel seam = s.At(49, 25);
+    if (blur == 0) {
+      EXPECT_TRUE(IsRed(seam));
+    } else {
+      EXPECT_GT(seam.b, 60);
+      EXPECT_GT(seam.r, 60);
+    }
+  }
+  // The blurred copy is made once per radius and kept.
+  EXPECT_EQ(image->Blurred(6), image->Blurred(6));
+}
+
 TEST(ImageGeometryTest, ResizeModesAndSourcePicking) {
   const Rect box{0, 0, 100, 100};
   EXPECT_EQ(ImageDestination({200, 100}, box, ResizeMode::Cover), (Rect{-50, 0, 200, 100}));
