@@ -461,8 +461,18 @@ class WindowPixels {
   WindowPixels(Display* display, XWindowId window) {
     XWindowAttributes attributes{};
     if (XGetWindowAttributes(display, window, &attributes) == 0) return;
-    width_ = attributes.width;
-    height_ = attributes.height;
+    // Only the part on the screen can be read (a window taller than the
+    // screen, e.g. at twice the scale, would fail as a whole).
+    int rootX = 0, rootY = 0;
+    ::Window child = 0;
+    XTranslateCoordinates(display, window, attributes.root, 0, 0, &rootX, &rootY, &child);
+    const int screenWidth = WidthOfScreen(attributes.screen), screenHeight = HeightOfScreen(attributes.screen);
+    width_ = std::min(attributes.width, screenWidth - std::max(0, rootX));
+    height_ = std::min(attributes.height, screenHeight - std::max(0, rootY));
+    if (width_ <= 0 || height_ <= 0 || rootX < 0 || rootY < 0) {
+      width_ = height_ = 0;
+      return;
+    }
     image_ = XGetImage(display, window, 0, 0, static_cast<unsigned>(width_), static_cast<unsigned>(height_), AllPlanes,
                        ZPixmap);
   }
@@ -481,6 +491,7 @@ class WindowPixels {
   // The bounding box of the pixels of exactly `colour` from row `fromY`
   // down; empty when none.
   std::optional<XRect> BoxOf(Rgb colour, int fromY = 0) const {
+    if (image_ == nullptr) return std::nullopt;
     int left = width_, top = height_, right = -1, bottom = -1;
     for (int y = std::max(0, fromY); y < height_; ++y) {
       for (int x = 0; x < width_; ++x) {
@@ -596,6 +607,40 @@ TEST_F(ShellDesktop, AReactAppDrawsItsViewsPressesRedrawAndResizingLaysOutAgain)
   ASSERT_TRUE(redAfter.has_value());
   EXPECT_EQ(redAfter->width, 120);
   EXPECT_TRUE(shell.Running());
+}
+
+// On a screen scaled twice (GDK_SCALE=2) every logical pixel of the layout
+// is two device pixels, and a click still lands on the view under it.
+TEST_F(ShellDesktop, AtTwiceTheScaleAReactAppDrawsEveryLogicalPixelAsTwo) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, ReadBundle(RENDER_APP_BUNDLE));
+  ChildProcess shell({program}, WithVariables(environment_, {{"GDK_SCALE", "2"}}));
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+  ASSERT_NE(display, nullptr);
+  std::optional<XRect> red, blue;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        WindowPixels pixels(display.get(), window);
+        red = pixels.BoxOf({255, 0, 0});
+        blue = pixels.BoxOf({0, 0, 255});
+        return red && blue;
+      },
+      kStartTimeout))
+      << shell.output();
+  SaveScreenshot("render_app_scale2.png");
+  EXPECT_EQ(red->width, 240);
+  EXPECT_EQ(red->height, 120);
+  EXPECT_EQ(blue->width, 200);
+  EXPECT_EQ(blue->height, 80);
+  EXPECT_EQ(blue->y, red->y + 120 + 40);
+
+  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(blue->x + 100),
+                      std::to_string(blue->y + 40), "click", "1"});
+  EXPECT_EQ(click.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("pressed 1", kChangeTimeout)) << shell.output();
 }
 
 TEST_F(ShellDesktop, TheDemoAppDrawsItsModuleList) {

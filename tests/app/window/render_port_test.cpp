@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -134,6 +135,11 @@ class SwatchPackage final : public IReactPackageProvider {
   host::ReactHost& host_;
 };
 
+bool Said(Record& record, const std::string& line) {
+  std::lock_guard lock(record.mutex);
+  return std::find(record.output.begin(), record.output.end(), line) != record.output.end();
+}
+
 // The colour on screen at a point of `widget` (its own coordinates).
 uint32_t ScreenPixel(GtkWidget* widget, int x, int y) {
   GdkWindow* window = gtk_widget_get_window(gtk_widget_get_toplevel(widget));
@@ -234,6 +240,67 @@ TEST(RenderPort, ANativeComponentIsMountedOnItsFrameDrawsItsPropsAndTalksToTheBu
 
   port->Detach();
   EXPECT_EQ(record.lines.back(), "unmount");
+}
+
+// The desktop switches to a dark preference while the app runs: the bundle
+// hears of it and what it draws follows.
+TEST(RenderPort, AColourSchemeChangeReachesTheRunningAppAndItsPixels) {
+  if (platform::InitGtk() != platform::GtkStart::Ready) GTEST_SKIP() << "no display: run under scripts/with-desktop.sh";
+  GtkSettings* settings = gtk_settings_get_default();
+  g_object_set(settings, "gtk-application-prefer-dark-theme", FALSE, nullptr);
+  auto window = platform::MakeGtkWindow({});
+  window->ResizeClient({300, 200});
+  window->Show();
+  ASSERT_TRUE(PumpUntil([&] { return window->IsVisible(); }));
+
+  Record record;
+  host::HostOptions options;
+  options.timeoutMs = 30000;
+  options.output = [&record](host::ConsoleStream, std::string_view line) {
+    std::lock_guard lock(record.mutex);
+    record.output.emplace_back(line);
+  };
+  host::ReactHost host(options);
+  const std::filesystem::path bundle = SCHEME_APP_BUNDLE;
+  host.InstanceSettings().BundleRootPath = "file://" + bundle.parent_path().string() + "/";
+  host.InstanceSettings().JavaScriptBundleFile = bundle.filename().string();
+  host.ViewOptions().ComponentName = "VirelantDesktop";
+  auto port = std::make_shared<RenderPort>();
+  port->Configure(host.Options(), true);
+  port->Attach(*window, host);
+  host.UpdateDisplay(port->Display());
+
+  // Watches from the UI loop Start() runs: light drawn, switch, dark drawn.
+  struct Watch {
+    Record* record;
+    host::ReactHost* host;
+    GtkWidget* content;
+    GtkSettings* settings;
+    int step = 0;
+    int polls = 0;
+    uint32_t light = 0, dark = 0;
+  } watch{&record, &host, static_cast<GtkWidget*>(window->ContentHandle()), settings};
+  g_timeout_add(50, +[](gpointer data) -> gboolean {
+    auto* w = static_cast<Watch*>(data);
+    ++w->polls;
+    if (w->step == 0 && Said(*w->record, "scheme light") && w->polls > 6) {
+      w->light = ScreenPixel(w->content, 150, 100);
+      g_object_set(w->settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+      w->step = 1;
+      w->polls = 0;
+    } else if (w->step == 1 && Said(*w->record, "scheme dark") && w->polls > 6) {
+      w->dark = ScreenPixel(w->content, 150, 100);
+      w->host->Quit(host::kExitOk);
+      return G_SOURCE_REMOVE;
+    }
+    return G_SOURCE_CONTINUE;
+  }, &watch);
+  const int code = host.Start();
+  g_object_set(settings, "gtk-application-prefer-dark-theme", FALSE, nullptr);
+  port->Detach();
+  ASSERT_EQ(code, host::kExitOk) << "timed out at step " << watch.step;
+  EXPECT_EQ(watch.light, 0xf0e0d0u);
+  EXPECT_EQ(watch.dark, 0x102030u);
 }
 
 }  // namespace
