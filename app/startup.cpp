@@ -18,6 +18,7 @@
 #include "app/window/render_port.h"
 #include "app/window/shell_window.h"
 #include "embed/embed_profile.h"
+#include "embed/embed_view.h"
 #include "host/react_host.h"
 #include "modules/auth/sign_in.h"
 #include "modules/engine/engine_host.h"
@@ -58,8 +59,9 @@ void RunUpdateLibraryHooks(const CommandLine&) {
 void WipeLeftOverEmbedProfiles() { Embed::WipeStaleProfiles(Embed::EmbedProfileBase()); }
 bool InstallFontsOrRelaunch(const std::string&, const CommandLine&) { return true; }  // false: exit 0
 void CheckFonts(const CommandLine&) {}                  // sets fontsLoaded
-// This process's embed profile, within the exit path's time budget.
-void PurgeEmbedProfile(int budgetMs) { Embed::EmbedProfile::Get().Purge(budgetMs); }
+// This process's embed views, their web environment and then their profile,
+// within the exit path's time budget.
+void PurgeEmbedProfile(int budgetMs) { Embed::EmbedViews::Get().Shutdown(budgetMs); }
 
 // The single-instance hold: the lock, its socket and the thread serving
 // hand-overs. Released once, by the quit worker or at the end of the run,
@@ -157,6 +159,8 @@ int RunApplication(const CommandLine& commandLine) {
   // Host and package providers. (The SVG component package has no
   // counterpart in this host.)
   host::ReactHost host;
+  // The embed view component, configured by the embedded-content code.
+  SetEmbedViewComponentProvider(Embed::ConfigureEmbedViewComponent);
   // The bundle's UI is drawn in the main window's page.
   auto renderPort = std::make_shared<window::RenderPort>();
   renderPort->Configure(host.Options(), gtk);

@@ -16,6 +16,8 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libwebp-dev libgif-dev libheif-dev libtiff-dev libexif-dev libzip-dev
   # rendering: cairo and Pango (with GTK), a default font family
   libcairo2-dev libpango1.0-dev fonts-dejavu-core
+  # the embed view's web engine (WebKitGTK), TLS for its network
+  libwebkit2gtk-4.1-dev glib-networking
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev curl
   # a private Secret Service for the keyring tests (scripts/with-keyring.sh)
