@@ -127,6 +127,11 @@ std::string InstallShellWithBundle(const TempDir& dir, const std::string& bundle
   fs::create_hard_link(program, target, error);
   if (error) fs::copy_file(program, target, error);
   fs::copy(program.parent_path() / "icons", fs::path(dir.path()) / "icons", fs::copy_options::recursive, error);
+  // The web engine library, when it was built, goes beside the program.
+  if (fs::exists(program.parent_path() / "libtalvek-webkit.so")) {
+    fs::create_hard_link(program.parent_path() / "libtalvek-webkit.so", fs::path(dir.path()) / "libtalvek-webkit.so",
+                         error);
+  }
   fs::create_directories(fs::path(dir.path()) / "Bundle");
   WriteTextFile(dir.Join("Bundle/index.windows"), bundle);
   return target.string();
@@ -641,6 +646,50 @@ TEST_F(ShellDesktop, AtTwiceTheScaleAReactAppDrawsEveryLogicalPixelAsTwo) {
                       std::to_string(blue->y + 40), "click", "1"});
   EXPECT_EQ(click.Wait(10s), 0);
   EXPECT_TRUE(shell.WaitForOutput("pressed 1", kChangeTimeout)) << shell.output();
+}
+
+// Embed views in a React app: two load on one shared profile, a bad id is
+// reported, a new id after loading changes nothing, and the profile is
+// gone once the shell has ended.
+TEST_F(ShellDesktop, EmbedViewsLoadOnOneProfileAndLeaveNothingBehind) {
+  namespace fs = std::filesystem;
+  if (!fs::exists(fs::path(TALVEK_PATH).parent_path() / "libtalvek-webkit.so")) {
+    GTEST_SKIP() << "built without the web engine library (webkit2gtk-4.1)";
+  }
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, ReadBundle(EMBED_APP_BUNDLE));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("embed third failed bad-id", kStartTimeout)) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("embed first ready", kStartTimeout)) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("embed second ready", kStartTimeout)) << shell.output();
+  std::this_thread::sleep_for(kSettle);  // the first view's new id has come and gone
+  SaveScreenshot("embed_views.png");
+
+  const fs::path profiles = home_.Join("data") + "/TALVEK/embed-tmp";
+  std::vector<fs::path> live;
+  for (const auto& entry : fs::directory_iterator(profiles)) live.push_back(entry.path());
+  ASSERT_EQ(live.size(), 1u) << "one profile for every view";
+  EXPECT_TRUE(fs::is_directory(live[0] / "wv2"));
+  EXPECT_TRUE(fs::exists(live[0] / ".alive"));
+
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0) << shell.output();
+  const std::string output = shell.output();
+  size_t readies = 0;
+  for (size_t at = output.find("embed first ready"); at != std::string::npos; at = output.find("embed first ready", at + 1)) {
+    ++readies;
+  }
+  EXPECT_EQ(readies, 1u) << "a new id after loading is not loaded";
+  EXPECT_FALSE(fs::exists(live[0])) << "the profile is purged at exit";
+  // Nothing of the web engine's outside the profile.
+  for (const char* folder : {"home", "cache", "data", "config", "state"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(home_.Join(folder))) {
+      EXPECT_EQ(entry.path().string().find("webkit"), std::string::npos) << entry.path();
+    }
+  }
 }
 
 TEST_F(ShellDesktop, TheDemoAppDrawsItsModuleList) {

@@ -1,5 +1,5 @@
-// A React app with embed views: the first with a valid video id, the second
-// with a bad one; every state and external link goes to the console.
+// A React app with embed views: two with valid video ids, one with a bad
+// one; every state and external link goes to the console.
 import { React, View, Text, requireNativeComponent } from 'talvek-renderer';
 
 const EmbedView = requireNativeComponent('TalvekEmbedView');
@@ -38,7 +38,8 @@ function App() {
           if (state === 'ready') setVid('aaaaaaaaaaa');
         }}
       />
-      <Embed name="second" vid="bad id!" style={{ width: 160, height: 90 }} />
+      <Embed name="second" vid="M7lc1UVf-VE" style={{ width: 160, height: 90 }} />
+      <Embed name="third" vid="bad id!" style={{ width: 160, height: 90 }} />
     </View>
   );
 }
