@@ -106,6 +106,16 @@ std::string ContentSecurityPolicy() {
          fixed::kSocialHost + "; style-src 'unsafe-inline'";
 }
 
+std::string EmbedPageWithPolicy(const TalvekEmbedProps& props) {
+  const std::string page = EmbedPage(props);
+  const std::string charset = "<meta charset=utf-8>";
+  const size_t at = page.find(charset);
+  const std::string policy = "<meta http-equiv=\"Content-Security-Policy\" content=\"" + ContentSecurityPolicy() +
+                             "\"><meta name=referrer content=strict-origin-when-cross-origin>";
+  if (at == std::string::npos) return policy + page;
+  return page.substr(0, at + charset.size()) + policy + page.substr(at + charset.size());
+}
+
 ServedResponse ServeEmbedRequest(std::string_view url, const TalvekEmbedProps& props) {
   ServedResponse response;
   const auto parsed = ParseStrictHttpsUrl(url);

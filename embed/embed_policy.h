@@ -37,6 +37,10 @@ std::string EmbedOrigin();
 std::string EmbedUrl(const TalvekEmbedProps& props);
 std::string EmbedPage(const TalvekEmbedProps& props);
 std::string ContentSecurityPolicy();
+// The page as a web view shows it from memory, where no response headers
+// travel: the Content-Security-Policy and the referrer policy as meta
+// elements at the top of the document, before anything they govern.
+std::string EmbedPageWithPolicy(const TalvekEmbedProps& props);
 
 // The answer to a request under the embed origin: the page for exactly
 // https://<embed host>/w, else an empty 404.

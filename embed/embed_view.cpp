@@ -194,7 +194,7 @@ void EmbedView::Attach(std::shared_ptr<platform::WebEnvironment> environment) {
     return;
   }
   const TalvekEmbedProps& props = gate_.Loaded();
-  webView_->LoadPage(EmbedPage(props), EmbedOrigin() + "/w");
+  webView_->LoadPage(EmbedPageWithPolicy(props), EmbedOrigin() + "/w");
 }
 
 bool EmbedView::Allow(const platform::WebNavigation& navigation) {
@@ -212,10 +212,16 @@ bool EmbedView::Allow(const platform::WebNavigation& navigation) {
       decision = DecideNewWindow(navigation.url, navigation.userGesture);
       if (decision == NavigationDecision::Allow) decision = NavigationDecision::Block;  // never a window
       break;
-    case Kind::MainResponse:
+    case Kind::MainResponse: {
       // Whatever slipped past the decisions above, the main frame shows only
-      // the page on the private origin.
-      return IsEmbedOriginUrl(navigation.url) || navigation.url == "about:blank";
+      // the page on the private origin; a provider page the user asked for
+      // there is opened outside instead.
+      if (IsEmbedOriginUrl(navigation.url) || navigation.url == "about:blank") return true;
+      bool visited = true;
+      decision = DecideTopLevelNavigation(navigation.url, navigation.userGesture, visited);
+      if (decision == NavigationDecision::Allow) decision = NavigationDecision::Block;
+      break;
+    }
   }
   if (decision == NavigationDecision::External) {
     if (*dispatch_) (*dispatch_)(kEmbedExternalEvent, JSValue{{"url", navigation.url}});

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace VirelantDesktop::platform {
 
@@ -19,6 +20,7 @@ struct WebNavigation {
     Frame,         // a frame of the page loads a document
     NewWindow,     // a link or script asked for a window
     MainResponse,  // the main frame is about to show a response from `url`
+                   // (userGesture: the navigation that fetched it was the user's)
   };
   Kind kind = Kind::Frame;
   std::string url;
@@ -59,6 +61,13 @@ class WebEngine {
   // The environment with its folders inside `dataFolder`; null with
   // `error` set when it cannot be made.
   virtual std::shared_ptr<WebEnvironment> CreateEnvironment(const std::string& dataFolder, std::string* error) = 0;
+
+  // For tests only, before the environment is made: every connection goes
+  // through the HTTP proxy at `proxyUrl`, and the certificate in the PEM file
+  // `certificateFile` is accepted for each of `hosts`. The shell never calls
+  // it; it lets a local server stand in for the providers.
+  virtual void UseTestNetwork(const std::string& proxyUrl, const std::string& certificateFile,
+                              const std::vector<std::string>& hosts) = 0;
 };
 
 // The engine library beside the executable, loaded on the first call; null

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/web_engine.h"
 
@@ -88,7 +90,9 @@ class WebKitView final : public WebView {
         self->pageRequested_ = true;
         const WebNavigation::Kind kind =
             aimedAtTop || first ? WebNavigation::Kind::TopLevel : WebNavigation::Kind::Frame;
-        allow = self->Ask(kind, uri, webkit_navigation_action_is_user_gesture(action));
+        const bool gesture = webkit_navigation_action_is_user_gesture(action);
+        if (uri != nullptr) self->RememberGesture(uri, gesture);
+        allow = self->Ask(kind, uri, gesture);
         break;
       }
       case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: {
@@ -105,7 +109,7 @@ class WebKitView final : public WebView {
           allow = false;  // would be a download
         } else if (webkit_response_policy_decision_is_main_frame_main_resource(response)) {
           const char* uri = webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(response));
-          allow = self->Ask(WebNavigation::Kind::MainResponse, uri, false);
+          allow = self->Ask(WebNavigation::Kind::MainResponse, uri, uri != nullptr && self->WasGesture(uri));
         } else {
           allow = true;
         }
@@ -121,6 +125,19 @@ class WebKitView final : public WebView {
       webkit_policy_decision_ignore(decision);
     }
     return TRUE;
+  }
+
+  // Whether the user asked for the navigation to `uri` (the main frame's
+  // response carries no such mark; the navigation before it did).
+  void RememberGesture(const std::string& uri, bool gesture) {
+    gestures_.emplace_back(uri, gesture);
+    if (gestures_.size() > 32) gestures_.erase(gestures_.begin());
+  }
+  bool WasGesture(const std::string& uri) const {
+    for (auto it = gestures_.rbegin(); it != gestures_.rend(); ++it) {
+      if (it->first == uri) return it->second;
+    }
+    return false;
   }
 
   static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
@@ -161,13 +178,20 @@ class WebKitView final : public WebView {
   GtkWidget* view_ = nullptr;
   bool reported_ = false;    // the first load's outcome went out
   bool pageRequested_ = false;  // the page's own navigation was decided
+  std::vector<std::pair<std::string, bool>> gestures_;  // the latest navigations: URI, asked for by the user
   bool failed_ = false;
   int failedCode_ = 0;
 };
 
+struct TestNetwork {
+  std::string proxyUrl;
+  std::string certificateFile;
+  std::vector<std::string> hosts;
+};
+
 class WebKitEnvironment final : public WebEnvironment {
  public:
-  explicit WebKitEnvironment(const std::string& folder) {
+  WebKitEnvironment(const std::string& folder, const TestNetwork& test) {
     const std::string data = folder + "/data";
     const std::string cache = folder + "/cache";
     // Ephemeral: nothing the pages do is kept. The folders still take what
@@ -179,6 +203,7 @@ class WebKitEnvironment final : public WebEnvironment {
     g_object_unref(manager);
     webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     g_signal_connect(context_, "download-started", G_CALLBACK(&WebKitEnvironment::OnDownload), nullptr);
+    if (!test.proxyUrl.empty()) UseTestNetwork(test);
   }
   ~WebKitEnvironment() override {
     g_signal_handlers_disconnect_by_func(context_, reinterpret_cast<gpointer>(&WebKitEnvironment::OnDownload), nullptr);
@@ -192,6 +217,23 @@ class WebKitEnvironment final : public WebEnvironment {
 
  private:
   static void OnDownload(WebKitWebContext*, WebKitDownload* download, gpointer) { webkit_download_cancel(download); }
+
+  void UseTestNetwork(const TestNetwork& test) {
+    WebKitNetworkProxySettings* proxy = webkit_network_proxy_settings_new(test.proxyUrl.c_str(), nullptr);
+    webkit_website_data_manager_set_network_proxy_settings(webkit_web_context_get_website_data_manager(context_),
+                                                           WEBKIT_NETWORK_PROXY_MODE_CUSTOM, proxy);
+    webkit_network_proxy_settings_free(proxy);
+    GError* error = nullptr;
+    GTlsCertificate* certificate = g_tls_certificate_new_from_file(test.certificateFile.c_str(), &error);
+    g_clear_error(&error);
+    if (certificate == nullptr) return;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    for (const std::string& host : test.hosts) {
+      webkit_web_context_allow_tls_certificate_for_host(context_, certificate, host.c_str());
+    }
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    g_object_unref(certificate);
+  }
 
   WebKitWebContext* context_ = nullptr;
 };
@@ -208,8 +250,16 @@ class WebKitEngine final : public WebEngine {
       if (error != nullptr) *error = "no data folder";
       return nullptr;
     }
-    return std::make_shared<WebKitEnvironment>(dataFolder);
+    return std::make_shared<WebKitEnvironment>(dataFolder, test_);
   }
+
+  void UseTestNetwork(const std::string& proxyUrl, const std::string& certificateFile,
+                      const std::vector<std::string>& hosts) override {
+    test_ = TestNetwork{proxyUrl, certificateFile, hosts};
+  }
+
+ private:
+  TestNetwork test_;
 };
 
 }  // namespace

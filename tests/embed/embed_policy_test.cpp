@@ -59,6 +59,13 @@ TEST(EmbedPage, UrlsPageAndPolicy) {
             " allow=\"autoplay; encrypted-media; picture-in-picture; fullscreen\" allowfullscreen></iframe>");
   EXPECT_EQ(ContentSecurityPolicy(),
             "default-src 'none'; frame-src https://" + kVideo + " https://" + kSocial + "; style-src 'unsafe-inline'");
+  // From memory the policy travels in the document, ahead of what it governs.
+  const std::string withPolicy = EmbedPageWithPolicy(Video("dQw4w9WgXcQ"));
+  EXPECT_EQ(withPolicy.find("<!doctype html><meta charset=utf-8><meta http-equiv=\"Content-Security-Policy\" content=\"" +
+                            ContentSecurityPolicy() + "\"><meta name=referrer content=strict-origin-when-cross-origin>"),
+            0u);
+  EXPECT_LT(withPolicy.find("Content-Security-Policy"), withPolicy.find("<style>"));
+  EXPECT_NE(withPolicy.find("<iframe src=\"" + videoUrl + "\""), std::string::npos);
 }
 
 TEST(EmbedPage, OnlyTheExactPagePathIsServed) {

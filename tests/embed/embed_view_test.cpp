@@ -46,6 +46,7 @@ struct FakeEngine final : platform::WebEngine {
     FakeEngine* engine;
   };
   std::string Version() override { return version; }
+  void UseTestNetwork(const std::string&, const std::string&, const std::vector<std::string>&) override {}
   std::shared_ptr<platform::WebEnvironment> CreateEnvironment(const std::string& folder, std::string* error) override {
     ++environments;
     folders.push_back(folder);
@@ -113,7 +114,7 @@ TEST_F(EmbedViewTest, AValidIdLoadsThePageOnceAndReadyFollowsTheEmitter) {
   ASSERT_EQ(engine->views.size(), 1u);
   FakeWebView& web = *engine->views[0];
   EXPECT_EQ(web.baseUri, EmbedOrigin() + "/w");
-  EXPECT_EQ(web.html, EmbedPage(Props(kGoodId)));
+  EXPECT_EQ(web.html, EmbedPageWithPolicy(Props(kGoodId)));
   web.hooks.loaded(true, 0);
   EXPECT_TRUE(sent.empty());
   view.SetEmitter(Recorder());
@@ -197,10 +198,14 @@ TEST_F(EmbedViewTest, NavigationsKeepToThePageAndUserLinksGoOutside) {
   EXPECT_FALSE(allow({WebNavigation::Kind::NewWindow, provider, true}));
   EXPECT_FALSE(allow({WebNavigation::Kind::NewWindow, provider, false}));
   EXPECT_FALSE(allow({WebNavigation::Kind::NewWindow, "https://elsewhere.example/", true}));
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].event, kEmbedExternalEvent);
-  EXPECT_EQ(sent[0].payload, (JSValue{{"url", provider}}));
-  EXPECT_EQ(sent[1].payload, (JSValue{{"url", provider}}));
+  // Known to be the main frame only at its response: the same rules then.
+  EXPECT_FALSE(allow({WebNavigation::Kind::MainResponse, provider, true}));
+  EXPECT_FALSE(allow({WebNavigation::Kind::MainResponse, "https://elsewhere.example/", true}));
+  ASSERT_EQ(sent.size(), 3u);
+  for (const auto& s : sent) {
+    EXPECT_EQ(s.event, kEmbedExternalEvent);
+    EXPECT_EQ(s.payload, (JSValue{{"url", provider}}));
+  }
 }
 
 TEST_F(EmbedViewTest, ViewsShareOneEnvironmentAndShutdownLeavesNoProfile) {

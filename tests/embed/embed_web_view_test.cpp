@@ -1,0 +1,181 @@
+// An embed view on the real web engine in a real window
+// (scripts/with-desktop.sh), with a local HTTPS server standing in for the
+// video provider (reached through a test proxy, its certificate accepted
+// for the provider's host in this test only). The stand-in page asks for
+// the camera, tries to take the whole view elsewhere by script and offers a
+// link to the provider: it shows yellow until its camera request is denied,
+// then green; red if the request were granted.
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "embed/embed_profile.h"
+#include "embed/embed_view.h"
+#include "talvek/fixed_values.h"
+#include "platform/gtk_desktop.h"
+#include "platform/shared_library.h"
+#include "tests/support/connect_proxy.h"
+#include "tests/support/https_test_server.h"
+
+namespace VirelantDesktop::Embed {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kId = "dQw4w9WgXcQ";
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// A provider page (the second provider host is the video site's own).
+std::string ProviderHost() { return fixed::kProviderHosts[1]; }
+std::string WatchUrl() { return "https://" + ProviderHost() + "/watch?v=" + kId; }
+
+std::string StandInPage() {
+  return "<!doctype html><html><body style=\"margin:0;background:#ffff00\">"
+         "<a id=out href=\"" + WatchUrl() + "\" target=\"_top\" "
+         "style=\"display:block;position:fixed;left:0;top:0;width:100%;height:100%\"></a>"
+         "<script>"
+         "const paint = (c) => { document.body.style.background = c; };"
+         "navigator.mediaDevices.getUserMedia({video: true}).then(() => paint('#ff0000'), () => paint('#00ff00'))"
+         "  .finally(() => setTimeout(() => { try { top.location.href = 'https://" +
+         std::string(fixed::kVideoEmbedHost) + "/away'; } catch (e) {} }, 50));"
+         "</script></body></html>";
+}
+
+// The colour on screen at a point of `widget`.
+uint32_t ScreenPixel(GtkWidget* widget, int x, int y) {
+  GtkWidget* top = gtk_widget_get_toplevel(widget);
+  int originX = 0, originY = 0, inTopX = 0, inTopY = 0;
+  gdk_window_get_origin(gtk_widget_get_window(top), &originX, &originY);
+  gtk_widget_translate_coordinates(widget, top, x, y, &inTopX, &inTopY);
+  GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), originX + inTopX, originY + inTopY, 1, 1);
+  if (pixbuf == nullptr) return 0xdeadbeef;
+  const guchar* p = gdk_pixbuf_get_pixels(pixbuf);
+  const uint32_t rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+  g_object_unref(pixbuf);
+  return rgb;
+}
+
+void SaveScreenshot(GtkWidget* widget, const std::string& name) {
+  fs::create_directories(TALVEK_ARTEFACTS);
+  GdkWindow* window = gtk_widget_get_window(gtk_widget_get_toplevel(widget));
+  int x = 0, y = 0;
+  gdk_window_get_origin(window, &x, &y);
+  GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x, y, gdk_window_get_width(window),
+                                                 gdk_window_get_height(window));
+  if (pixbuf == nullptr) return;
+  gdk_pixbuf_save(pixbuf, (std::string(TALVEK_ARTEFACTS) + "/" + name).c_str(), "png", nullptr, nullptr);
+  g_object_unref(pixbuf);
+}
+
+std::shared_ptr<platform::WebEngine> LoadEngine() {
+  auto library = platform::SharedLibrary::Load(WEBKIT_ENGINE_LIBRARY);
+  if (!library) return nullptr;
+  auto create = reinterpret_cast<platform::WebEngineEntryPoint>(library->Find(platform::kWebEngineEntryPoint));
+  if (create == nullptr) return nullptr;
+  return std::shared_ptr<platform::WebEngine>(create(), [library](platform::WebEngine* engine) { delete engine; });
+}
+
+TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
+  if (platform::InitGtk() != platform::GtkStart::Ready) GTEST_SKIP() << "no display: run under scripts/with-desktop.sh";
+  std::shared_ptr<platform::WebEngine> engine = LoadEngine();
+  ASSERT_NE(engine, nullptr) << "cannot load " << WEBKIT_ENGINE_LIBRARY;
+
+  // The stand-in provider.
+  testing::HttpsTestServer server;
+  std::mutex mutex;  // guards paths (the server's threads)
+  std::vector<std::string> paths;
+  server.Server().Get(R"(/.*)", [&](const httplib::Request& request, httplib::Response& response) {
+    {
+      std::lock_guard lock(mutex);
+      paths.push_back(request.path);
+    }
+    if (request.path == std::string("/embed/") + kId) {
+      response.set_content(StandInPage(), "text/html");
+    } else {
+      response.status = 404;
+    }
+  });
+  server.Start();
+  testing::ConnectProxy proxy(server.Port());
+  proxy.Start();
+  engine->UseTestNetwork(proxy.Url(), testing::HttpsTestServer::CertFile(), {fixed::kVideoEmbedHost, ProviderHost()});
+
+  EmbedViews::ResetForTesting();
+  EmbedProfile::ResetForTesting();
+  EmbedViews::Get().SetEngineLoader([engine] { return engine; });
+
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window), "embed test");
+  GtkWidget* box = gtk_event_box_new();
+  gtk_widget_set_size_request(box, 320, 180);
+  gtk_container_add(GTK_CONTAINER(window), box);
+  gtk_widget_show_all(window);
+  ASSERT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(box); }));
+
+  std::vector<std::string> events;
+  auto view = std::make_unique<EmbedView>(box);
+  view->SetEmitter([&](const std::string& name, JSValue payload) { events.push_back(name + " " + payload.dump()); });
+  view->UpdateProps([] {
+    TalvekEmbedProps props;
+    props.vid = kId;
+    return props;
+  }());
+  ASSERT_TRUE(view->HasWebView());
+  ASSERT_TRUE(PumpUntil([&] { return !events.empty(); })) << "no state";
+  EXPECT_EQ(events[0], R"(embedState {"reason":"","state":"ready"})");
+
+  // The provider's page shows in the frame: its camera request was denied.
+  EXPECT_TRUE(PumpUntil([&] { return ScreenPixel(box, 160, 90) == 0x00ff00u; }))
+      << "the stand-in page never turned green: " << std::hex << ScreenPixel(box, 160, 90);
+  // Its script's attempt to take the view elsewhere came to nothing.
+  PumpUntil([] { return false; }, std::chrono::milliseconds(700));
+  EXPECT_EQ(ScreenPixel(box, 160, 90), 0x00ff00u) << "the view left the page";
+  SaveScreenshot(box, "embed_loaded.png");
+
+  // The user's click on the provider's link: handed out, the view stays.
+  int rootX = 0, rootY = 0, inTopX = 0, inTopY = 0;
+  gdk_window_get_origin(gtk_widget_get_window(window), &rootX, &rootY);
+  gtk_widget_translate_coordinates(box, window, 160, 90, &inTopX, &inTopY);
+  const std::string click = "xdotool mousemove --sync " + std::to_string(rootX + inTopX) + " " +
+                            std::to_string(rootY + inTopY) + " click 1";
+  ASSERT_EQ(std::system(click.c_str()), 0);
+  const std::string external = "embedExternal {\"url\":\"" + WatchUrl() + "\"}";
+  EXPECT_TRUE(PumpUntil([&] { return events.back() == external; })) << events.back();
+  PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_EQ(ScreenPixel(box, 160, 90), 0x00ff00u);
+  EXPECT_EQ(events.size(), 2u) << "nothing but ready and the external link";
+
+  // The exit path: the view goes, then the profile.
+  const std::string profile = EmbedProfile::Get().EnsureCreated();
+  ASSERT_FALSE(profile.empty());
+  EXPECT_TRUE(EmbedViews::Get().Shutdown(2500));
+  EXPECT_FALSE(view->HasWebView());
+  EXPECT_FALSE(fs::exists(profile));
+  view.reset();
+  gtk_widget_destroy(window);
+  PumpUntil([] { return false; }, std::chrono::milliseconds(100));
+  EmbedViews::ResetForTesting();
+  EmbedProfile::ResetForTesting();
+}
+
+}  // namespace
+}  // namespace VirelantDesktop::Embed
