@@ -8,11 +8,14 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -84,6 +87,37 @@ void SaveScreenshot(GtkWidget* widget, const std::string& name) {
   if (pixbuf == nullptr) return;
   gdk_pixbuf_save(pixbuf, (std::string(TALVEK_ARTEFACTS) + "/" + name).c_str(), "png", nullptr, nullptr);
   g_object_unref(pixbuf);
+}
+
+// The parent of process `pid`; 0 when unknown.
+pid_t ParentOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("PPid:", 0) == 0) return static_cast<pid_t>(std::stol(line.substr(5)));
+  }
+  return 0;
+}
+
+// Kills this process's web content processes; how many.
+int KillOwnWebProcesses() {
+  int killed = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream commFile(entry.path() / "comm");
+    std::string comm;
+    std::getline(commFile, comm);
+    if (comm.rfind("WebKitWebProces", 0) != 0) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    for (pid_t up = ParentOf(pid); up > 1; up = ParentOf(up)) {
+      if (up == getpid()) {
+        if (kill(pid, SIGKILL) == 0) ++killed;
+        break;
+      }
+    }
+  }
+  return killed;
 }
 
 std::shared_ptr<platform::WebEngine> LoadEngine() {
@@ -162,7 +196,12 @@ TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
   EXPECT_TRUE(PumpUntil([&] { return events.back() == external; })) << events.back();
   PumpUntil([] { return false; }, std::chrono::milliseconds(300));
   EXPECT_EQ(ScreenPixel(box, 160, 90), 0x00ff00u);
-  EXPECT_EQ(events.size(), 2u) << "nothing but ready and the external link";
+  EXPECT_EQ(events.size(), 2u) << "nothing but ready and the external link so far";
+
+  // The page's process dies: the view says so and the rest carries on.
+  ASSERT_GT(KillOwnWebProcesses(), 0) << "no web process to end";
+  EXPECT_TRUE(PumpUntil([&] { return events.back() == R"(embedState {"reason":"process-gone","state":"failed"})"; }))
+      << events.back();
 
   // The exit path: the view goes, then the profile.
   const std::string profile = EmbedProfile::Get().EnsureCreated();
