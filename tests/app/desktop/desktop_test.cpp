@@ -119,7 +119,7 @@ TEST_F(ShellDesktop, ClosingOnlyHidesTheWindowAndASecondStartBringsItBack) {
 
 // The shell with a bundle of the test's own: the program is linked (or
 // copied) into a folder whose Bundle/index.windows is `bundle`.
-std::string InstallShellWithBundle(const TempDir& dir, const std::string& bundle) {
+std::string InstallShellWithBundle(const TempDir& dir, const std::string& bundle, bool withWebEngine = true) {
   namespace fs = std::filesystem;
   const fs::path program = fs::path(TALVEK_PATH);
   const fs::path target = fs::path(dir.path()) / "talvek";
@@ -128,7 +128,7 @@ std::string InstallShellWithBundle(const TempDir& dir, const std::string& bundle
   if (error) fs::copy_file(program, target, error);
   fs::copy(program.parent_path() / "icons", fs::path(dir.path()) / "icons", fs::copy_options::recursive, error);
   // The web engine library, when it was built, goes beside the program.
-  if (fs::exists(program.parent_path() / "libtalvek-webkit.so")) {
+  if (withWebEngine && fs::exists(program.parent_path() / "libtalvek-webkit.so")) {
     fs::create_hard_link(program.parent_path() / "libtalvek-webkit.so", fs::path(dir.path()) / "libtalvek-webkit.so",
                          error);
   }
@@ -690,6 +690,21 @@ TEST_F(ShellDesktop, EmbedViewsLoadOnOneProfileAndLeaveNothingBehind) {
       EXPECT_EQ(entry.path().string().find("webkit"), std::string::npos) << entry.path();
     }
   }
+}
+
+// Without the web engine library beside it the shell still runs; its
+// embed views say that no engine is installed.
+TEST_F(ShellDesktop, WithoutTheWebEngineEmbedViewsFallBack) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, ReadBundle(EMBED_APP_BUNDLE), false);
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  ASSERT_NE(ShownWindow(shell.pid()), 0u) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("embed first fallback runtime-missing", kStartTimeout)) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("embed second fallback runtime-missing", kChangeTimeout)) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("embed third failed bad-id", kChangeTimeout)) << shell.output();
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0) << shell.output();
 }
 
 TEST_F(ShellDesktop, TheDemoAppDrawsItsModuleList) {
