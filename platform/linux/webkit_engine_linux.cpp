@@ -43,6 +43,8 @@ class WebKitView final : public WebView {
     g_signal_connect(web, "load-failed", G_CALLBACK(&WebKitView::OnLoadFailed), this);
     g_signal_connect(web, "web-process-terminated", G_CALLBACK(&WebKitView::OnTerminated), this);
     g_signal_connect(web, "enter-fullscreen", G_CALLBACK(&WebKitView::OnFullscreen), this);
+    // No zooming (a touchpad's pinch would): the page keeps its scale.
+    g_signal_connect(web, "notify::zoom-level", G_CALLBACK(&WebKitView::OnZoom), this);
     gtk_widget_set_hexpand(view_, TRUE);
     gtk_widget_set_vexpand(view_, TRUE);
     gtk_container_add(parent, view_);
@@ -152,6 +154,10 @@ class WebKitView final : public WebView {
   }
 
   static gboolean OnFullscreen(WebKitWebView*, gpointer) { return TRUE; }  // stays in its frame
+
+  static void OnZoom(WebKitWebView* web, GParamSpec*, gpointer) {
+    if (webkit_web_view_get_zoom_level(web) != 1.0) webkit_web_view_set_zoom_level(web, 1.0);
+  }
 
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<WebKitView*>(data);

@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -58,8 +59,12 @@ std::string StandInPage() {
          "<script>"
          "const paint = (c) => { document.body.style.background = c; };"
          "navigator.mediaDevices.getUserMedia({video: true}).then(() => paint('#ff0000'), () => paint('#00ff00'))"
-         "  .finally(() => setTimeout(() => { try { top.location.href = 'https://" +
-         std::string(fixed::kVideoEmbedHost) + "/away'; } catch (e) {} }, 50));"
+         "  .finally(() => setTimeout(() => {"
+         "    try { top.location.href = 'https://" + std::string(fixed::kVideoEmbedHost) + "/away'; } catch (e) {}"
+         "    try { window.open('https://" + std::string(fixed::kVideoEmbedHost) + "/popup'); } catch (e) {}"
+         "    const file = document.createElement('a'); file.href = '/file.bin'; file.download = 'file.bin';"
+         "    document.body.appendChild(file); file.click();"
+         "  }, 50));"
          "</script></body></html>";
 }
 
@@ -144,6 +149,9 @@ TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
     }
     if (request.path == std::string("/embed/") + kId) {
       response.set_content(StandInPage(), "text/html");
+    } else if (request.path == "/file.bin") {
+      response.set_header("Content-Disposition", "attachment; filename=file.bin");
+      response.set_content(std::string(4096, 'x'), "application/octet-stream");
     } else {
       response.status = 404;
     }
@@ -183,7 +191,26 @@ TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
   // Its script's attempt to take the view elsewhere came to nothing.
   PumpUntil([] { return false; }, std::chrono::milliseconds(700));
   EXPECT_EQ(ScreenPixel(box, 160, 90), 0x00ff00u) << "the view left the page";
+  // No window of its own and no file from the page's download.
+  GList* toplevels = gtk_window_list_toplevels();
+  int windows = 0;
+  for (GList* item = toplevels; item != nullptr; item = item->next) {
+    if (gtk_window_get_window_type(GTK_WINDOW(item->data)) == GTK_WINDOW_TOPLEVEL) ++windows;
+  }
+  g_list_free(toplevels);
+  EXPECT_EQ(windows, 1);
+  for (const char* folder : {"HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+    const char* root = std::getenv(folder);
+    if (root == nullptr) continue;
+    for (const auto& entry : fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied)) {
+      EXPECT_EQ(entry.path().filename().string().find("file.bin"), std::string::npos) << entry.path();
+    }
+  }
   SaveScreenshot(box, "embed_loaded.png");
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_NE(std::find(paths.begin(), paths.end(), "/file.bin"), paths.end()) << "the page's download was tried";
+  }
 
   // The user's click on the provider's link: handed out, the view stays.
   int rootX = 0, rootY = 0, inTopX = 0, inTopY = 0;
