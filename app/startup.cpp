@@ -22,6 +22,8 @@
 #include "host/react_host.h"
 #include "modules/auth/sign_in.h"
 #include "modules/engine/engine_host.h"
+#include "platform/attach_surface.h"
+#include "platform/clipboard_reader.h"
 #include "platform/folder_picker.h"
 #include "platform/folders.h"
 #include "platform/gtk_desktop.h"
@@ -141,6 +143,11 @@ int RunApplication(const CommandLine& commandLine) {
     platform::InstallFolderPicker([](platform::FolderPickDone done) {
       auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
       platform::MakeGtkFolderPicker(window != nullptr ? window->NativeHandle() : nullptr)(std::move(done));
+    });
+    platform::InstallClipboardReader(platform::MakeGtkClipboardReader());
+    platform::InstallAttachSurface([](platform::AttachSurfaceEvents events) {
+      auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
+      return window != nullptr && platform::ConnectGtkAttachSurface(window->NativeHandle(), std::move(events));
     });
     platform::InstallSaveDialog([](const std::string& name, platform::SaveDialogDone done) {
       auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());

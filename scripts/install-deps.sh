@@ -23,7 +23,7 @@ packages=(
   # a private Secret Service for the keyring tests (scripts/with-keyring.sh)
   dbus dbus-bin libglib2.0-bin gnome-keyring
   # the desktop suite: a private X server, a window manager, input and window probes
-  xvfb xauth openbox xdotool imagemagick
+  xvfb xauth openbox xdotool imagemagick xclip
 )
 
 # The JavaScript side (React Native's renderer and Yoga's sources, React, the

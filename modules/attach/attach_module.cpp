@@ -5,6 +5,8 @@
 
 #include "bridge/module_registration.h"
 #include "modules/attach/attach_types.h"
+#include "modules/attach/clipboard_stage.h"
+#include "modules/attach/desktop_attach.h"
 #include "modules/attach/ingest.h"
 #include "modules/attach/ingest_result.h"
 #include "modules/attach/staging_ops.h"
@@ -52,11 +54,23 @@ void Attach::Describe(ModuleTable<Attach>& table) {
   table.Method("ingest", &Attach::ingest);
   table.Method("discard", &Attach::discard);
   table.Method("readBase64", &Attach::readBase64);
+  table.Method("readClipboard", &Attach::readClipboard);
+  table.Method("setDropEnabled", &Attach::setDropEnabled);
 }
 
 void Attach::Initialize(const ReactContext& context) noexcept {
   context_.Store(context);
   attach::EventSlot().Store(context);
+  // The drop target and the paste chord belong to the main window.
+  RunOnUI(context, [] { attach::EnsureDropTarget(); });
+}
+
+void Attach::setDropEnabled(bool enabled) noexcept {
+  RunOnUI(context_.Get(), [enabled] {
+    // A window made since the module started is connected now.
+    attach::EnsureDropTarget();
+    attach::DropTarget().SetEnabled(enabled);
+  });
 }
 
 void Attach::ingest(std::vector<std::string> paths, double maxFiles, ReactPromise<JSValue> promise) noexcept {
@@ -72,8 +86,7 @@ void Attach::ingest(std::vector<std::string> paths, double maxFiles, ReactPromis
       settle.Reject(kPickFailed);
       return;
     }
-    media::WipeStagingOnce();
-    attach::PruneStaging();
+    attach::PrepareStagingBatch();
     JSValue items = JSValueArray{};
     for (const std::string& path : paths) items.push_back(attach::IngestResultToJson(attach::IngestLocalPath(path)));
     settle.Resolve(std::move(items));
@@ -97,6 +110,31 @@ void Attach::readBase64(std::string path, double maxBytes, ReactPromise<JSValue>
     std::string text = attach::ReadStagedBase64(path, limit);
     return text.empty() ? JSValue(nullptr) : JSValue(std::move(text));
   });
+}
+
+void Attach::readClipboard(double maxFiles, ReactPromise<JSValue> promise) noexcept {
+  if (!(maxFiles >= 1)) {  // NaN (not a number) included
+    promise.Reject(kPickFailed);
+    return;
+  }
+  const size_t count =
+      maxFiles >= static_cast<double>(attach::kMaxBatchFiles) ? attach::kMaxBatchFiles : static_cast<size_t>(maxFiles);
+  try {
+    // The clipboard is read where the toolkit allows it (the UI thread); the
+    // staging happens on a worker.
+    platform::ReadClipboardSnapshot([promise, count](platform::ClipboardSnapshot snapshot) {
+      RunOnWorker(promise, kPickFailed,
+                  [snapshot = std::move(snapshot), count](const ReactPromise<JSValue>& settle) {
+                    if (media::MediaRoot().empty()) {
+                      settle.Reject(kPickFailed);
+                      return;
+                    }
+                    settle.Resolve(JSValue{{"items", attach::StageClipboardSnapshot(snapshot, count)}});
+                  });
+    });
+  } catch (...) {
+    promise.Reject(kPickFailed);
+  }
 }
 
 TALVEK_REGISTER_MODULE(Attach, "Attach");

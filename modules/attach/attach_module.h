@@ -1,5 +1,5 @@
-// The `Attach` module: staging of attachments ("ingest"), and the operations
-// on staged files ("discard", "readBase64"). Every method does its file work
+// The `Attach` module: staging of attachments ("ingest", "readClipboard"),
+// and the operations on staged files ("discard", "readBase64"). Every method does its file work
 // on a detached worker thread.
 //
 // The initializer keeps the context through which the drop, hover and paste
@@ -27,6 +27,10 @@ class Attach {
   void discard(std::string path, ReactPromise<bool> promise) noexcept;
   // The base64 text of a staged file, or null; never rejects.
   void readBase64(std::string path, double maxBytes, ReactPromise<JSValue> promise) noexcept;
+  // maxFiles: { "items": [IngestResult objects] } of what the clipboard holds.
+  void readClipboard(double maxFiles, ReactPromise<JSValue> promise) noexcept;
+  // Drops of files on the main window are taken while enabled.
+  void setDropEnabled(bool enabled) noexcept;
 
  private:
   ModuleEventSlot context_;
