@@ -707,6 +707,155 @@ TEST_F(ShellDesktop, WithoutTheWebEngineEmbedViewsFallBack) {
   EXPECT_EQ(shell.Wait(10s), 0) << shell.output();
 }
 
+// A bundle that reports the attachment events and answers a paste by
+// reading the clipboard (at most two items).
+std::string AttachBundle(bool enableDrops) {
+  return std::string(R"(
+const attach = globalThis.__turboModuleProxy('Attach');
+RCTDeviceEventEmitter.addListener('Attach.dropHover', (e) => console.log('hover ' + e.over));
+RCTDeviceEventEmitter.addListener('Attach.drop', (e) => console.log('drop ' + JSON.stringify(e.paths)));
+RCTDeviceEventEmitter.addListener('Attach.paste', async () => {
+  console.log('paste');
+  const result = await attach.readClipboard(2);
+  console.log('clipboard ' + JSON.stringify(result.items.map((item) => item.name || item.error)));
+});
+AppRegistry.registerComponent('VirelantDesktop', () => () => {
+)") + (enableDrops ? "  attach.setDropEnabled(true);\n" : "") + R"(  console.log('ready');
+});
+)";
+}
+
+class AttachDesktop : public ShellDesktop {
+ protected:
+  // Drags from a helper window's button onto the middle of `window`.
+  void Drag(XWindowId window, const std::vector<std::string>& args) {
+    ChildProcess source([&] {
+      std::vector<std::string> argv{DRAG_SOURCE_PATH};
+      argv.insert(argv.end(), args.begin(), args.end());
+      return argv;
+    }(), environment_);
+    ASSERT_TRUE(source.WaitForOutput("ready ", kStartTimeout)) << source.output();
+    std::istringstream ready(source.output().substr(source.output().find("ready ") + 6));
+    int fromX = 0, fromY = 0;
+    ready >> fromX >> fromY;
+    const auto rect = probe_.Geometry(window);
+    ASSERT_TRUE(rect.has_value());
+    const int toX = rect->x + rect->width / 2, toY = rect->y + rect->height / 2;
+    auto run = [](std::vector<std::string> argv) {
+      ChildProcess step(std::move(argv));
+      return step.Wait(10s);
+    };
+    EXPECT_EQ(run({"xdotool", "mousemove", "--sync", std::to_string(fromX), std::to_string(fromY)}), 0);
+    EXPECT_EQ(run({"xdotool", "mousedown", "1"}), 0);
+    for (int step = 1; step <= 10; ++step) {
+      const int x = fromX + (toX - fromX) * step / 10, y = fromY + (toY - fromY) * step / 10;
+      EXPECT_EQ(run({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}), 0);
+      std::this_thread::sleep_for(60ms);
+    }
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(run({"xdotool", "mouseup", "1"}), 0);
+    EXPECT_TRUE(source.WaitForOutput("done", kChangeTimeout)) << source.output();
+    source.Signal(SIGTERM);
+    source.Wait(5s);
+  }
+};
+
+TEST_F(AttachDesktop, FilesDraggedOntoTheWindowAreReportedInOrderAndTextIsNot) {
+  TempDir installed, files;
+  const std::string program = InstallShellWithBundle(installed, AttachBundle(true));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  ASSERT_TRUE(shell.WaitForOutput("ready", kStartTimeout)) << shell.output();
+
+  const std::string a = files.Join("a b.txt"), b = files.Join("b.txt");
+  Drag(window, {"file://" + files.path() + "/a%20b.txt", "https://example.com/not-a-file", "file://" + b});
+  ASSERT_TRUE(shell.WaitForOutput("drop ", kChangeTimeout)) << shell.output();
+  const std::string output = shell.output();
+  // The hover ends as the drop lands, before the paths are reported.
+  const size_t on = output.find("hover true"), off = output.find("hover false"), drop = output.find("drop ");
+  ASSERT_NE(on, std::string::npos) << output;
+  ASSERT_NE(off, std::string::npos) << output;
+  EXPECT_LT(on, off);
+  EXPECT_LT(off, drop);
+  EXPECT_NE(output.find("drop [\"" + a + "\",\"" + b + "\"]"), std::string::npos) << output;
+  EXPECT_EQ(output.find("hover true", on + 1), std::string::npos) << "one hover for one drag";
+
+  // Text is refused without a word.
+  Drag(window, {"--text"});
+  std::this_thread::sleep_for(kSettle);
+  EXPECT_EQ(shell.output().find("hover true", on + 1), std::string::npos) << shell.output();
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0);
+}
+
+TEST_F(AttachDesktop, UntilDropsAreEnabledFilesAreRefused) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, AttachBundle(false));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  ASSERT_TRUE(shell.WaitForOutput("ready", kStartTimeout)) << shell.output();
+  Drag(window, {"file:///tmp/x.txt"});
+  std::this_thread::sleep_for(kSettle);
+  EXPECT_EQ(shell.output().find("hover"), std::string::npos) << shell.output();
+  EXPECT_EQ(shell.output().find("drop"), std::string::npos) << shell.output();
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0);
+}
+
+TEST_F(AttachDesktop, PastingFilesOrAnImageIsAnnouncedAndReadTextIsLeftToThePage) {
+  TempDir installed, files;
+  const std::string program = InstallShellWithBundle(installed, AttachBundle(true));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  ASSERT_TRUE(shell.WaitForOutput("ready", kStartTimeout)) << shell.output();
+  auto run = [](std::vector<std::string> argv) {
+    ChildProcess step(std::move(argv));
+    return step.Wait(10s);
+  };
+  // xclip keeps serving the clipboard in the background until replaced.
+  auto offer = [&](const std::string& type, const std::string& file) {
+    return std::system(("xclip -selection clipboard -t " + type + " -i '" + file + "'").c_str());
+  };
+  auto paste = [&] {
+    EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", std::to_string(window)}), 0);
+    EXPECT_EQ(run({"xdotool", "key", "--clearmodifiers", "ctrl+v"}), 0);
+  };
+
+  // An image: staged as image.png.
+  const std::string png = files.Join("shot.png");
+  ASSERT_EQ(run({"convert", "-size", "40x30", "xc:#3366cc", png}), 0);
+  ASSERT_EQ(offer("image/png", png), 0);
+  paste();
+  EXPECT_TRUE(shell.WaitForOutput("clipboard [\"image.png\"]", kChangeTimeout)) << shell.output();
+
+  // Three files: the first two.
+  std::string list;
+  for (const char* name : {"one.txt", "two.txt", "three.txt"}) {
+    WriteTextFile(files.Join(name), name);
+    list += "file://" + files.Join(name) + "\r\n";
+  }
+  WriteTextFile(files.Join("list"), list);
+  ASSERT_EQ(offer("text/uri-list", files.Join("list")), 0);
+  paste();
+  EXPECT_TRUE(shell.WaitForOutput("clipboard [\"one.txt\",\"two.txt\"]", kChangeTimeout)) << shell.output();
+
+  // Text: no announcement at all.
+  WriteTextFile(files.Join("words"), "some words");
+  ASSERT_EQ(offer("UTF8_STRING", files.Join("words")), 0);
+  const std::string before = shell.output();
+  paste();
+  std::this_thread::sleep_for(kSettle);
+  EXPECT_EQ(shell.output(), before);
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0);
+}
+
 TEST_F(ShellDesktop, TheDemoAppDrawsItsModuleList) {
   auto shell = StartShell();
   const XWindowId window = ShownWindow(shell->pid());
