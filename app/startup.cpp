@@ -24,6 +24,7 @@
 #include "modules/engine/engine_host.h"
 #include "platform/attach_surface.h"
 #include "platform/clipboard_reader.h"
+#include "platform/file_picker.h"
 #include "platform/folder_picker.h"
 #include "platform/folders.h"
 #include "platform/gtk_desktop.h"
@@ -145,6 +146,10 @@ int RunApplication(const CommandLine& commandLine) {
       platform::MakeGtkFolderPicker(window != nullptr ? window->NativeHandle() : nullptr)(std::move(done));
     });
     platform::InstallClipboardReader(platform::MakeGtkClipboardReader());
+    platform::InstallFilesPicker([](const platform::FilePickOptions& options, platform::FilesPickDone done) {
+      auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
+      platform::MakeGtkFilesPicker(window != nullptr ? window->NativeHandle() : nullptr)(options, std::move(done));
+    });
     platform::InstallAttachSurface([](platform::AttachSurfaceEvents events) {
       auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
       return window != nullptr && platform::ConnectGtkAttachSurface(window->NativeHandle(), std::move(events));

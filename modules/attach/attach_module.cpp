@@ -7,6 +7,8 @@
 #include "modules/attach/attach_types.h"
 #include "modules/attach/clipboard_stage.h"
 #include "modules/attach/desktop_attach.h"
+#include "modules/attach/pick_plan.h"
+#include "platform/file_picker.h"
 #include "modules/attach/ingest.h"
 #include "modules/attach/ingest_result.h"
 #include "modules/attach/staging_ops.h"
@@ -56,6 +58,7 @@ void Attach::Describe(ModuleTable<Attach>& table) {
   table.Method("readBase64", &Attach::readBase64);
   table.Method("readClipboard", &Attach::readClipboard);
   table.Method("setDropEnabled", &Attach::setDropEnabled);
+  table.Method("pickFiles", &Attach::pickFiles);
 }
 
 void Attach::Initialize(const ReactContext& context) noexcept {
@@ -135,6 +138,44 @@ void Attach::readClipboard(double maxFiles, ReactPromise<JSValue> promise) noexc
   } catch (...) {
     promise.Reject(kPickFailed);
   }
+}
+
+void Attach::pickFiles(std::string kind, bool multiple, double maxFiles, std::string filterLabel,
+                       ReactPromise<JSValue> promise) noexcept {
+  const std::optional<attach::PickPlan> plan = attach::MakePickPlan(kind, multiple, maxFiles, filterLabel);
+  if (!plan) {
+    promise.Reject(kPickFailed);
+    return;
+  }
+  RunOnUI(context_.Get(), [promise, plan = *plan] {
+    platform::FilePickOptions options;
+    options.multiple = plan.multiple;
+    options.patterns = plan.patterns;
+    options.filterLabel = plan.filterLabel;
+    const bool shown = platform::PickFiles(options, [promise, plan](platform::PickOutcome outcome,
+                                                                    std::vector<std::string> paths) {
+      if (outcome == platform::PickOutcome::Cancelled) {
+        promise.Resolve(JSValueArray{});
+        return;
+      }
+      if (outcome == platform::PickOutcome::Failed) {
+        promise.Reject(kPickFailed);
+        return;
+      }
+      if (paths.size() > plan.count) paths.resize(plan.count);
+      RunOnWorker(promise, kPickFailed, [paths = std::move(paths), kind = plan.kind](const ReactPromise<JSValue>& settle) {
+        if (media::MediaRoot().empty()) {
+          settle.Reject(kPickFailed);
+          return;
+        }
+        attach::PrepareStagingBatch();
+        JSValue items = JSValueArray{};
+        for (const std::string& path : paths) items.push_back(attach::IngestResultToJson(attach::IngestFile(path, kind)));
+        settle.Resolve(std::move(items));
+      });
+    });
+    if (!shown) promise.Reject(kPickFailed);  // no toolkit, no display
+  });
 }
 
 TALVEK_REGISTER_MODULE(Attach, "Attach");

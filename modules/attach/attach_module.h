@@ -31,6 +31,9 @@ class Attach {
   void readClipboard(double maxFiles, ReactPromise<JSValue> promise) noexcept;
   // Drops of files on the main window are taken while enabled.
   void setDropEnabled(bool enabled) noexcept;
+  // The chooser over the main window; the chosen files staged ([] when cancelled).
+  void pickFiles(std::string kind, bool multiple, double maxFiles, std::string filterLabel,
+                 ReactPromise<JSValue> promise) noexcept;
 
  private:
   ModuleEventSlot context_;

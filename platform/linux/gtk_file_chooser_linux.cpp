@@ -4,7 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "platform/file_picker.h"
 #include "platform/folder_picker.h"
 #include "platform/save_dialog.h"
 
@@ -52,7 +55,57 @@ void ShowChooser(void* ownerWindow, GtkFileChooserAction action, const std::func
   gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
 }
 
+struct FilesRequest {
+  GtkFileChooserNative* chooser = nullptr;
+  FilesPickDone done;
+};
+
+void OnFilesResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
+  std::unique_ptr<FilesRequest> request(static_cast<FilesRequest*>(data));
+  PickOutcome outcome = PickOutcome::Cancelled;
+  std::vector<std::string> paths;
+  if (response == GTK_RESPONSE_ACCEPT) {
+    outcome = PickOutcome::Chosen;
+    GSList* chosen = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(dialog));
+    for (GSList* item = chosen; item != nullptr; item = item->next) {
+      paths.emplace_back(static_cast<const char*>(item->data));  // items without a local path are not listed
+    }
+    g_slist_free_full(chosen, g_free);
+  }
+  g_object_unref(request->chooser);
+  if (request->done) request->done(outcome, std::move(paths));
+}
+
 }  // namespace
+
+FilesPicker MakeGtkFilesPicker(void* ownerWindow) {
+  return [ownerWindow](const FilePickOptions& options, FilesPickDone done) {
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        "Open", ownerWindow ? GTK_WINDOW(ownerWindow) : nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
+    if (chooser == nullptr) {
+      done(PickOutcome::Failed, {});
+      return;
+    }
+    GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
+    gtk_file_chooser_set_local_only(files, TRUE);
+    gtk_file_chooser_set_select_multiple(files, options.multiple ? TRUE : FALSE);
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, options.filterLabel.c_str());
+    if (options.patterns.empty()) gtk_file_filter_add_pattern(filter, "*");
+    for (const std::string& pattern : options.patterns) {
+      gtk_file_filter_add_pattern(filter, pattern.c_str());
+      // Names on disk come in either case.
+      std::string upper = pattern;
+      for (char& c : upper) c = static_cast<char>(g_ascii_toupper(c));
+      if (upper != pattern) gtk_file_filter_add_pattern(filter, upper.c_str());
+    }
+    gtk_file_chooser_add_filter(files, filter);  // takes the filter
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+    auto* request = new FilesRequest{chooser, std::move(done)};
+    g_signal_connect(chooser, "response", G_CALLBACK(OnFilesResponse), request);
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
+  };
+}
 
 FolderPicker MakeGtkFolderPicker(void* ownerWindow) {
   return [ownerWindow](FolderPickDone done) {

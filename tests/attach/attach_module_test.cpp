@@ -70,6 +70,25 @@ TEST_F(AttachModuleTest, IngestTakesAtMostMaxFilesAndFifty) {
   }
 }
 
+TEST_F(AttachModuleTest, PickerAndClipboardRefuseBadArgumentsAndAnswerWithoutADesktop) {
+  for (const auto& args : std::vector<std::vector<JSValue>>{{"video", true, 3, ""}, {"media", true, 0, ""},
+                                                             {"file", false, JSValue(nullptr), "x"}}) {
+    auto probe = Call("pickFiles", args);
+    ASSERT_TRUE(probe->IsRejected()) << JSValue(args).dump();
+    EXPECT_EQ(probe->Error().code, "pick_failed");
+  }
+  // No chooser installed (no display): the failure code, never a hang.
+  auto pick = Call("pickFiles", {"media", true, 3, "Pictures"});
+  ASSERT_TRUE(pick->IsRejected());
+  EXPECT_EQ(pick->Error().code, "pick_failed");
+
+  EXPECT_TRUE(Call("readClipboard", {0})->IsRejected());
+  // No clipboard to read: one item saying so.
+  auto clipboard = Call("readClipboard", {5});
+  ASSERT_TRUE(clipboard->IsResolved());
+  EXPECT_EQ(clipboard->Value(), (JSValue{{"items", JSValue::array({JSValue{{"error", "copy_failed"}}})}}));
+}
+
 TEST_F(AttachModuleTest, IngestPrunesOldItemsAndWipesOncePerProcess) {
   const std::string leftover = staging_ + "/7C9E6679-7425-40DE-944B-E07FC1F90AE7";
   fs::create_directories(leftover);

@@ -3,6 +3,7 @@
 // carries, the paste chord, and clipboard bitmaps turned into .bmp files.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "modules/attach/dib_to_bmp.h"
 #include "modules/attach/drop_target.h"
 #include "modules/attach/paste_chord.h"
+#include "modules/attach/pick_plan.h"
 
 namespace VirelantDesktop {
 namespace {
@@ -178,6 +180,31 @@ TEST(DibToBmp, InconsistentEmptyOrHugeBitmapsAreRefused) {
   EXPECT_TRUE(attach::DibToBmp(Dib(4, 1, 8, 0, 0xffffffffu, 4)).empty()) << "a colour table beyond the bytes";
   // Compressed pixels are not measured here (the reader checks them).
   EXPECT_FALSE(attach::DibToBmp(Dib(100, 100, 8, 1, 1, 8, 4)).empty());
+}
+
+TEST(PickPlan, KindCountSelectionAndFilter) {
+  EXPECT_FALSE(attach::MakePickPlan("video", true, 3, "").has_value());
+  EXPECT_FALSE(attach::MakePickPlan("Media", true, 3, "").has_value()) << "exactly";
+  EXPECT_FALSE(attach::MakePickPlan("file", true, 0.5, "").has_value());
+  EXPECT_FALSE(attach::MakePickPlan("file", true, std::nan(""), "").has_value());
+
+  const auto one = attach::MakePickPlan("file", true, 1.9, "");
+  ASSERT_TRUE(one.has_value());
+  EXPECT_EQ(one->count, 1u);
+  EXPECT_FALSE(one->multiple) << "a single file even when several were asked for";
+  EXPECT_TRUE(one->patterns.empty());
+  EXPECT_EQ(one->filterLabel, "*.*");
+
+  const auto media = attach::MakePickPlan("media", true, 500, "Pictures");
+  ASSERT_TRUE(media.has_value());
+  EXPECT_EQ(media->count, 50u);
+  EXPECT_TRUE(media->multiple);
+  EXPECT_EQ(media->kind, attach::IngestKind::Media);
+  EXPECT_EQ(media->patterns, (std::vector<std::string>{"*.png", "*.jpg", "*.jpeg", "*.gif", "*.webp", "*.heic",
+                                                        "*.heif", "*.tif", "*.tiff", "*.bmp"}));
+  EXPECT_EQ(media->filterLabel, "Pictures");
+  EXPECT_EQ(attach::MakePickPlan("media", false, 5, "")->filterLabel, attach::kMediaPattern);
+  EXPECT_FALSE(attach::MakePickPlan("media", false, 5, "")->multiple);
 }
 
 }  // namespace

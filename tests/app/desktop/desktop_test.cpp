@@ -856,6 +856,64 @@ TEST_F(AttachDesktop, PastingFilesOrAnImageIsAnnouncedAndReadTextIsLeftToThePage
   EXPECT_EQ(shell.Wait(10s), 0);
 }
 
+// "pickFiles" through the real chooser: a typed path is staged, Escape
+// answers with nothing.
+TEST_F(AttachDesktop, FilesPickedInTheChooserAreStagedAndCancellingGivesNone) {
+  TempDir installed, files;
+  WriteTextFile(files.Join("report.txt"), "a report");
+  const std::string program = InstallShellWithBundle(installed, R"(
+const attach = globalThis.__turboModuleProxy('Attach');
+AppRegistry.registerComponent('VirelantDesktop', () => async () => {
+  for (let round = 1; round <= 2; ++round) {
+    console.log('asking ' + round);
+    const items = await attach.pickFiles('file', true, 5, 'Every file');
+    console.log('picked ' + JSON.stringify(items.map((item) => item.name || item.error)));
+  }
+});
+)");
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  ASSERT_TRUE(shell.WaitForOutput("asking 1", kStartTimeout)) << shell.output();
+  // The chooser: the shell's window titled "Open".
+  XWindowId chooser = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (XWindowId client : probe_.FindClients("Open", shell.pid())) {
+          if (probe_.Viewable(client)) chooser = client;
+        }
+        return chooser != 0;
+      },
+      kStartTimeout))
+      << "no chooser";
+  std::this_thread::sleep_for(kSettle);
+  SaveScreenshot("file_picker.png");
+  auto run = [](std::vector<std::string> argv) {
+    ChildProcess step(std::move(argv));
+    return step.Wait(10s);
+  };
+  EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", std::to_string(chooser)}), 0);
+  EXPECT_EQ(run({"xdotool", "key", "ctrl+l"}), 0);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(run({"xdotool", "type", "--delay", "5", files.Join("report.txt")}), 0);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(run({"xdotool", "key", "Return"}), 0);
+  EXPECT_TRUE(shell.WaitForOutput("picked [\"report.txt\"]", kChangeTimeout)) << shell.output();
+
+  ASSERT_TRUE(shell.WaitForOutput("asking 2", kChangeTimeout)) << shell.output();
+  const bool cancelled = WaitFor(
+      [&] {
+        ChildProcess key({"xdotool", "key", "Escape"});
+        key.Wait(5s);
+        return shell.WaitForOutput("picked []", 300ms);
+      },
+      kStartTimeout);
+  EXPECT_TRUE(cancelled) << shell.output();
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0);
+}
+
 TEST_F(ShellDesktop, TheDemoAppDrawsItsModuleList) {
   auto shell = StartShell();
   const XWindowId window = ShownWindow(shell->pid());
