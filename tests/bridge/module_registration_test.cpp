@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "bridge/package_provider.h"
 #include "bridge/view_component.h"
@@ -65,6 +66,35 @@ TEST(CompReactPackageProvider, AddsTheEmbedViewOnlyWhenTheBuilderTakesViews) {
   fabric.lastProvider(viewBuilder);
   SetEmbedViewComponentProvider(nullptr);
   EXPECT_EQ(configured, 1);
+}
+
+// Every method JavaScript may call, module by module: a method a module
+// forgets to register fails here, not in a user's hands.
+const std::map<std::string, std::vector<std::string>> kSurface = {
+    {"EngineHost", {"start", "send", "stop", "stopGraceful", "isRunning", "pid", "bundledPath"}},
+    {"SecureStore", {"get", "set", "remove"}},
+    {"KV", {"get", "set", "remove"}},
+    {"Shell", {"openExternal", "openFolder", "pickFolder", "setCaptionTheme", "setWindowResizable", "appInfo"}},
+    {"Media", {"fetchToCache", "peek", "cancel", "remove", "removeThread", "clear", "materialize", "saveCopy",
+               "openFile", "revealInFolder", "stats"}},
+    {"Attach", {"readClipboard", "setDropEnabled", "ingest", "pickFiles", "discard", "readBase64"}},
+    {"Share", {"share"}},
+    {"AuthLoopback", {"start", "result", "cancel"}},
+    {"Updater", {"check", "download", "apply", "restartDetected", "discard", "readPause"}},
+};
+
+TEST(ModuleRegistration, EveryModuleOffersItsWholeSurface) {
+  for (auto* record = ModuleRegistration::Head(); record != nullptr; record = record->Next()) {
+    const auto expected = kSurface.find(record->Name());
+    if (expected == kSurface.end()) continue;  // test-only modules
+    SCOPED_TRACE(record->Name());
+    ModuleBuilder builder;
+    record->MakeProvider()(builder);
+    std::vector<std::string> methods;
+    for (const auto& method : builder.Methods()) methods.push_back(method.name);
+    EXPECT_EQ(Sorted(methods), Sorted(expected->second));
+  }
+  for (const auto& name : kProductModules) EXPECT_EQ(kSurface.count(name), 1u) << name;
 }
 
 TEST(ModuleRegistration, ProvidersMakeNamedModules) {
