@@ -120,8 +120,10 @@ class ClipboardQueue : public std::enable_shared_from_this<ClipboardQueue> {
         snapshot.imageTooLarge = true;
       } else if (self->target_ == "image/png") {
         snapshot.png.assign(view);
-      } else {
+      } else if (view.size() >= 2 && view.substr(0, 2) == "BM") {
         snapshot.bmp.assign(view);
+      } else {
+        snapshot.dib.assign(view);  // a bitmap without its file header, as some programs offer it
       }
     }
     self->Finish(std::move(snapshot));

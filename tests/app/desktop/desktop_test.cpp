@@ -848,10 +848,34 @@ TEST_F(AttachDesktop, PastingFilesOrAnImageIsAnnouncedAndReadTextIsLeftToThePage
   // Text: no announcement at all.
   WriteTextFile(files.Join("words"), "some words");
   ASSERT_EQ(offer("UTF8_STRING", files.Join("words")), 0);
-  const std::string before = shell.output();
+  std::string before = shell.output();
   paste();
   std::this_thread::sleep_for(kSettle);
   EXPECT_EQ(shell.output(), before);
+
+  // Text and an image at once: the page pastes the text, nothing is announced.
+  {
+    ChildProcess owner({CLIPBOARD_OWNER_PATH, "text-and-image"}, environment_);
+    ASSERT_TRUE(owner.WaitForOutput("owning", kStartTimeout)) << owner.output();
+    before = shell.output();
+    paste();
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(shell.output(), before);
+    owner.Signal(SIGTERM);
+    owner.Wait(5s);
+  }
+
+  // An owner that never answers: the paste is announced (an image is
+  // offered), the read gives up in time and says so; the shell lives on.
+  {
+    ChildProcess owner({CLIPBOARD_OWNER_PATH, "silent"}, environment_);
+    ASSERT_TRUE(owner.WaitForOutput("owning", kStartTimeout)) << owner.output();
+    paste();
+    EXPECT_TRUE(shell.WaitForOutput("clipboard [\"copy_failed\"]", 10s)) << shell.output();
+    EXPECT_TRUE(shell.Running());
+    owner.Signal(SIGKILL);
+    owner.Wait(5s);
+  }
   shell.Signal(SIGTERM);
   EXPECT_EQ(shell.Wait(10s), 0);
 }
