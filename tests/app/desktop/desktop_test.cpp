@@ -727,8 +727,10 @@ AppRegistry.registerComponent('VirelantDesktop', () => () => {
 
 class AttachDesktop : public ShellDesktop {
  protected:
-  // Drags from a helper window's button onto the middle of `window`.
-  void Drag(XWindowId window, const std::vector<std::string>& args) {
+  // Drags from a helper window's button onto the middle of `window`, or
+  // onto `at` (window coordinates).
+  void Drag(XWindowId window, const std::vector<std::string>& args,
+            std::optional<std::pair<int, int>> at = std::nullopt) {
     ChildProcess source([&] {
       std::vector<std::string> argv{DRAG_SOURCE_PATH};
       argv.insert(argv.end(), args.begin(), args.end());
@@ -740,7 +742,7 @@ class AttachDesktop : public ShellDesktop {
     ready >> fromX >> fromY;
     const auto rect = probe_.Geometry(window);
     ASSERT_TRUE(rect.has_value());
-    const int toX = rect->x + rect->width / 2, toY = rect->y + rect->height / 2;
+    const int toX = rect->x + (at ? at->first : rect->width / 2), toY = rect->y + (at ? at->second : rect->height / 2);
     auto run = [](std::vector<std::string> argv) {
       ChildProcess step(std::move(argv));
       return step.Wait(10s);
@@ -876,6 +878,37 @@ TEST_F(AttachDesktop, PastingFilesOrAnImageIsAnnouncedAndReadTextIsLeftToThePage
     owner.Signal(SIGKILL);
     owner.Wait(5s);
   }
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0);
+}
+
+// Files dropped on an embed view stay with the web view; next to it they
+// are the shell's.
+TEST_F(AttachDesktop, DropsOnAnEmbedViewAreLeftToIt) {
+  namespace fs = std::filesystem;
+  if (!fs::exists(fs::path(TALVEK_PATH).parent_path() / "libtalvek-webkit.so")) {
+    GTEST_SKIP() << "built without the web engine library (webkit2gtk-4.1)";
+  }
+  TempDir installed;
+  const std::string bundle = R"(
+const attach = globalThis.__turboModuleProxy('Attach');
+attach.setDropEnabled(true);
+RCTDeviceEventEmitter.addListener('Attach.drop', (e) => console.log('attach drop ' + JSON.stringify(e.paths)));
+)" + ReadBundle(EMBED_APP_BUNDLE);
+  const std::string program = InstallShellWithBundle(installed, bundle);
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  ASSERT_TRUE(shell.WaitForOutput("embed first ready", kStartTimeout)) << shell.output();
+  // The first view: 320 x 180 at the root's padding of 20.
+  Drag(window, {"file:///tmp/on-the-view.txt"}, std::make_pair(180, 110));
+  std::this_thread::sleep_for(kSettle);
+  EXPECT_EQ(shell.output().find("attach drop"), std::string::npos) << shell.output();
+  const auto rect = probe_.Geometry(window);
+  ASSERT_TRUE(rect.has_value());
+  Drag(window, {"file:///tmp/beside-it.txt"}, std::make_pair(rect->width / 2, rect->height - 40));
+  EXPECT_TRUE(shell.WaitForOutput("attach drop [\"/tmp/beside-it.txt\"]", kChangeTimeout)) << shell.output();
   shell.Signal(SIGTERM);
   EXPECT_EQ(shell.Wait(10s), 0);
 }
