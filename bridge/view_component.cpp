@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <exception>
 
 namespace VirelantDesktop {
 namespace {
@@ -60,7 +62,11 @@ ViewComponentDescriptorPtr DescribeViewComponent(const std::string& name,
   if (provider) {
     try {
       provider(builder);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "talvek: configuring the view component %s failed: %s\n", name.c_str(), error.what());
+      return ViewComponentBuilder(name).Build();
     } catch (...) {
+      std::fprintf(stderr, "talvek: configuring the view component %s failed\n", name.c_str());
       return ViewComponentBuilder(name).Build();
     }
   }

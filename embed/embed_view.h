@@ -55,7 +55,6 @@ class EmbedViews {
   void Unregister(EmbedView* view);
   size_t LiveCount() const { return live_.size(); }
   uint64_t MountCount() const { return mounts_; }
-  bool ShuttingDown() const { return shuttingDown_; }
 
   // The exit path's purge: no more environments, every view unmounted,
   // the environment released, then the profile removed within `budgetMs`.

@@ -39,6 +39,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fuzz/json_mutator.h"
 #include "render/estimated_text_measurer.h"
 #include "render/shadow_node.h"
 #include "render/surface_tree.h"
@@ -284,20 +285,6 @@ render::LayoutConstraints ViewportFrom(const Props* value) {
 }
 
 }  // namespace
-
-// Most byte-level mutations of JSON are no longer JSON and would be skipped:
-// a mutation is retried a few times until it is.
-extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
-
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned int /*seed*/) {
-  const std::vector<uint8_t> original(data, data + size);
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const size_t mutated = LLVMFuzzerMutate(data, size, maxSize);
-    if (Props::accept(data, data + mutated)) return mutated;
-    std::copy(original.begin(), original.end(), data);
-  }
-  return LLVMFuzzerMutate(data, size, maxSize);
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Props input = Props::parse(data, data + size, nullptr, false);

@@ -1,26 +1,18 @@
 #include "platform/attach_surface.h"
 
-#include <mutex>
+#include "platform/installed_service.h"
 
 namespace VirelantDesktop::platform {
 namespace {
 
-std::mutex g_connectorLock;  // guards g_connector
-AttachSurfaceConnector g_connector;
+InstalledService<AttachSurfaceConnector> g_connector;
 
 }  // namespace
 
-void InstallAttachSurface(AttachSurfaceConnector connector) {
-  std::lock_guard lock(g_connectorLock);
-  g_connector = std::move(connector);
-}
+void InstallAttachSurface(AttachSurfaceConnector connector) { g_connector.Install(std::move(connector)); }
 
 bool ConnectAttachSurface(AttachSurfaceEvents events) {
-  AttachSurfaceConnector connector;
-  {
-    std::lock_guard lock(g_connectorLock);
-    connector = g_connector;
-  }
+  const AttachSurfaceConnector connector = g_connector.Get();
   return connector && connector(std::move(events));
 }
 

@@ -47,11 +47,4 @@ bool ConnectAttachSurface(AttachSurfaceEvents events);
 // must outlive the connection. Only the shell links it.
 bool ConnectGtkAttachSurface(void* window, AttachSurfaceEvents events);
 
-// What the clipboard offers, for the paste chord.
-struct ClipboardOfferKinds {
-  bool text = false;
-  bool files = false;
-  bool image = false;
-};
-
 }  // namespace VirelantDesktop::platform

@@ -1,28 +1,14 @@
 #include "platform/clipboard_reader.h"
 
-#include <mutex>
+#include "platform/installed_service.h"
 
 namespace VirelantDesktop::platform {
 namespace {
 
-std::mutex g_readerLock;  // guards g_reader
-ClipboardReader g_reader;
-
-}  // namespace
-
-void InstallClipboardReader(ClipboardReader reader) {
-  std::lock_guard lock(g_readerLock);
-  g_reader = std::move(reader);
-}
-
-namespace {
+InstalledService<ClipboardReader> g_reader;
 
 void Read(bool offerOnly, ClipboardDone done) {
-  ClipboardReader reader;
-  {
-    std::lock_guard lock(g_readerLock);
-    reader = g_reader;
-  }
+  const ClipboardReader reader = g_reader.Get();
   if (!reader) {
     ClipboardSnapshot none;
     none.available = false;
@@ -34,6 +20,7 @@ void Read(bool offerOnly, ClipboardDone done) {
 
 }  // namespace
 
+void InstallClipboardReader(ClipboardReader reader) { g_reader.Install(std::move(reader)); }
 void ReadClipboardSnapshot(ClipboardDone done) { Read(false, std::move(done)); }
 void ReadClipboardOffer(ClipboardDone done) { Read(true, std::move(done)); }
 

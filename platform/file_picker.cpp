@@ -1,26 +1,18 @@
 #include "platform/file_picker.h"
 
-#include <mutex>
+#include "platform/installed_service.h"
 
 namespace VirelantDesktop::platform {
 namespace {
 
-std::mutex g_pickerLock;  // guards g_picker
-FilesPicker g_picker;
+InstalledService<FilesPicker> g_picker;
 
 }  // namespace
 
-void InstallFilesPicker(FilesPicker picker) {
-  std::lock_guard lock(g_pickerLock);
-  g_picker = std::move(picker);
-}
+void InstallFilesPicker(FilesPicker picker) { g_picker.Install(std::move(picker)); }
 
 bool PickFiles(const FilePickOptions& options, FilesPickDone done) {
-  FilesPicker picker;
-  {
-    std::lock_guard lock(g_pickerLock);
-    picker = g_picker;
-  }
+  const FilesPicker picker = g_picker.Get();
   if (!picker) return false;
   picker(options, std::move(done));
   return true;

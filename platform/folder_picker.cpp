@@ -1,26 +1,18 @@
 #include "platform/folder_picker.h"
 
-#include <mutex>
+#include "platform/installed_service.h"
 
 namespace VirelantDesktop::platform {
 namespace {
 
-std::mutex g_pickerLock;  // guards g_picker
-FolderPicker g_picker;
+InstalledService<FolderPicker> g_picker;
 
 }  // namespace
 
-void InstallFolderPicker(FolderPicker picker) {
-  std::lock_guard lock(g_pickerLock);
-  g_picker = std::move(picker);
-}
+void InstallFolderPicker(FolderPicker picker) { g_picker.Install(std::move(picker)); }
 
 bool PickFolder(FolderPickDone done) {
-  FolderPicker picker;
-  {
-    std::lock_guard lock(g_pickerLock);
-    picker = g_picker;
-  }
+  const FolderPicker picker = g_picker.Get();
   if (!picker) return false;
   picker(std::move(done));
   return true;

@@ -39,8 +39,6 @@ class RenderView {
   // A command for a native component's view (React's dispatchCommand),
   // handled on the UI thread after the commits queued before it. Any thread.
   virtual void Command(render::Tag tag, std::string command, JSValue args) = 0;
-  // How many native component views are mounted (UI thread).
-  virtual size_t NativeViewCount() const = 0;
 };
 
 // A drawing area that fills `container` (a GtkContainer of the main window);

@@ -1,26 +1,18 @@
 #include "platform/save_dialog.h"
 
-#include <mutex>
+#include "platform/installed_service.h"
 
 namespace VirelantDesktop::platform {
 namespace {
 
-std::mutex g_dialogLock;  // guards g_dialog
-SaveDialog g_dialog;
+InstalledService<SaveDialog> g_dialog;
 
 }  // namespace
 
-void InstallSaveDialog(SaveDialog dialog) {
-  std::lock_guard lock(g_dialogLock);
-  g_dialog = std::move(dialog);
-}
+void InstallSaveDialog(SaveDialog dialog) { g_dialog.Install(std::move(dialog)); }
 
 bool ShowSaveDialog(const std::string& suggestedName, SaveDialogDone done) {
-  SaveDialog dialog;
-  {
-    std::lock_guard lock(g_dialogLock);
-    dialog = g_dialog;
-  }
+  const SaveDialog dialog = g_dialog.Get();
   if (!dialog) return false;
   dialog(suggestedName, std::move(done));
   return true;

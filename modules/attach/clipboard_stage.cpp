@@ -20,8 +20,6 @@ JSValue One(const IngestResult& result) {
   return items;
 }
 
-IngestResult Failure(const char* error) { return IngestResult::Failed(error); }
-
 }  // namespace
 
 void PrepareStagingBatch() {
@@ -30,7 +28,7 @@ void PrepareStagingBatch() {
 }
 
 JSValue StageClipboardSnapshot(const platform::ClipboardSnapshot& snapshot, size_t count) {
-  if (!snapshot.available) return One(Failure("copy_failed"));
+  if (!snapshot.available) return One(IngestResult::Failed("copy_failed"));
   if (snapshot.text) return JSValueArray{};
   if (!snapshot.uriList.empty()) {
     const std::vector<std::string> paths = snapshot.copiedFiles
@@ -42,7 +40,7 @@ JSValue StageClipboardSnapshot(const platform::ClipboardSnapshot& snapshot, size
     for (const std::string& path : paths) items.push_back(IngestResultToJson(IngestLocalPath(path)));
     return items;
   }
-  if (snapshot.imageTooLarge) return One(Failure("too_large"));
+  if (snapshot.imageTooLarge) return One(IngestResult::Failed("too_large"));
   std::string bytes;
   const char* extension = "png";
   if (!snapshot.png.empty()) {
@@ -51,17 +49,10 @@ JSValue StageClipboardSnapshot(const platform::ClipboardSnapshot& snapshot, size
     bytes = snapshot.bmp;
     extension = "bmp";
   } else if (!snapshot.dib.empty()) {
-    if (snapshot.dib.size() >= 40) {
-      // A picture over the pixel bound is too large, not unreadable.
-      const auto dimension = [&](size_t at) {
-        int32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= static_cast<int32_t>(static_cast<unsigned char>(snapshot.dib[at + i])) << (8 * i);
-        return static_cast<uint64_t>(v < 0 ? -static_cast<int64_t>(v) : v);
-      };
-      if (dimension(4) * dimension(8) > kMaxClipboardPixels) return One(Failure("too_large"));
-    }
+    // A picture over the pixel bound is too large, not unreadable.
+    if (DibPixelCount(snapshot.dib) > kMaxClipboardPixels) return One(IngestResult::Failed("too_large"));
     bytes = DibToBmp(snapshot.dib);
-    if (bytes.empty()) return One(Failure("unsupported"));
+    if (bytes.empty()) return One(IngestResult::Failed("unsupported"));
     extension = "bmp";
   } else {
     return JSValueArray{};

@@ -23,7 +23,13 @@ void PutU32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
 }
 
+uint64_t Side(std::string_view dib, size_t at) {
+  return static_cast<uint64_t>(std::llabs(static_cast<int64_t>(static_cast<int32_t>(U32(dib, at)))));
+}
+
 }  // namespace
+
+uint64_t DibPixelCount(std::string_view dib) { return dib.size() < 40 ? 0 : Side(dib, 4) * Side(dib, 8); }
 
 std::string DibToBmp(std::string_view dib) {
   const uint64_t size = dib.size();
@@ -33,8 +39,7 @@ std::string DibToBmp(std::string_view dib) {
   const uint32_t compression = U32(dib, 16);
   const uint64_t masks = headerSize == 40 && compression == kBiBitFields ? 12 : 0;
 
-  const uint64_t width = static_cast<uint64_t>(std::llabs(static_cast<int64_t>(static_cast<int32_t>(U32(dib, 4)))));
-  const uint64_t height = static_cast<uint64_t>(std::llabs(static_cast<int64_t>(static_cast<int32_t>(U32(dib, 8)))));
+  const uint64_t width = Side(dib, 4), height = Side(dib, 8);
   if (width == 0 || height == 0 || width * height > kMaxClipboardPixels) return {};
 
   const uint64_t bitCount = U16(dib, 14);

@@ -12,6 +12,10 @@ namespace VirelantDesktop::attach {
 // The largest picture taken from the clipboard, in pixels.
 inline constexpr uint64_t kMaxClipboardPixels = 134217728;
 
+// |width| x |height| as the header gives them; 0 when there are fewer than
+// 40 bytes.
+uint64_t DibPixelCount(std::string_view dib);
+
 // Empty when the header is too short or inconsistent, the picture is empty
 // or larger than kMaxClipboardPixels, or (uncompressed and bit-field
 // pictures) the pixels do not fit in the bytes given.

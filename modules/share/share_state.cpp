@@ -38,11 +38,6 @@ bool ShareState::Pending() const {
   return pending_;
 }
 
-uint64_t ShareState::CurrentId() const {
-  std::lock_guard lock(mutex_);
-  return shareId_;
-}
-
 bool RunShareWatcher(ShareState& state, uint64_t id, const WatcherClock& clock,
                      std::chrono::steady_clock::duration timeout) {
   const auto deadline = clock.now() + timeout;

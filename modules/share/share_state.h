@@ -34,7 +34,6 @@ class ShareState {
   bool Fail(uint64_t id, const char* code);
 
   bool Pending() const;
-  uint64_t CurrentId() const;
 
  private:
   bool End(uint64_t id, const ShareEnd& end);

@@ -214,8 +214,6 @@ class GtkRenderView final : public RenderView {
     });
   }
 
-  size_t NativeViewCount() const override { return natives_->Count(); }
-
  private:
   // ---- commits and images -------------------------------------------------------------
 

@@ -5,7 +5,6 @@
 // the camera, tries to take the whole view elsewhere by script and offers a
 // link to the provider: it shows yellow until its camera request is denied,
 // then green; red if the request were granted.
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <signal.h>
@@ -29,6 +28,7 @@
 #include "platform/gtk_desktop.h"
 #include "platform/shared_library.h"
 #include "tests/support/connect_proxy.h"
+#include "tests/support/gtk_screen.h"
 #include "tests/support/https_test_server.h"
 
 namespace VirelantDesktop::Embed {
@@ -37,16 +37,12 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kId = "dQw4w9WgXcQ";
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using testing::PumpFor;
+using testing::PumpUntil;
+using testing::ScreenPixel;
+
+// Long enough for a web page on a busy machine.
+constexpr auto kPageTimeout = std::chrono::seconds(15);
 
 // A provider page (the second provider host is the video site's own).
 std::string ProviderHost() { return fixed::kProviderHosts[1]; }
@@ -66,32 +62,6 @@ std::string StandInPage() {
          "    document.body.appendChild(file); file.click();"
          "  }, 50));"
          "</script></body></html>";
-}
-
-// The colour on screen at a point of `widget`.
-uint32_t ScreenPixel(GtkWidget* widget, int x, int y) {
-  GtkWidget* top = gtk_widget_get_toplevel(widget);
-  int originX = 0, originY = 0, inTopX = 0, inTopY = 0;
-  gdk_window_get_origin(gtk_widget_get_window(top), &originX, &originY);
-  gtk_widget_translate_coordinates(widget, top, x, y, &inTopX, &inTopY);
-  GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), originX + inTopX, originY + inTopY, 1, 1);
-  if (pixbuf == nullptr) return 0xdeadbeef;
-  const guchar* p = gdk_pixbuf_get_pixels(pixbuf);
-  const uint32_t rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-  g_object_unref(pixbuf);
-  return rgb;
-}
-
-void SaveScreenshot(GtkWidget* widget, const std::string& name) {
-  fs::create_directories(TALVEK_ARTEFACTS);
-  GdkWindow* window = gtk_widget_get_window(gtk_widget_get_toplevel(widget));
-  int x = 0, y = 0;
-  gdk_window_get_origin(window, &x, &y);
-  GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x, y, gdk_window_get_width(window),
-                                                 gdk_window_get_height(window));
-  if (pixbuf == nullptr) return;
-  gdk_pixbuf_save(pixbuf, (std::string(TALVEK_ARTEFACTS) + "/" + name).c_str(), "png", nullptr, nullptr);
-  g_object_unref(pixbuf);
 }
 
 // The parent of process `pid`; 0 when unknown.
@@ -182,14 +152,14 @@ TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
     return props;
   }());
   ASSERT_TRUE(view->HasWebView());
-  ASSERT_TRUE(PumpUntil([&] { return !events.empty(); })) << "no state";
+  ASSERT_TRUE(PumpUntil([&] { return !events.empty(); }, kPageTimeout)) << "no state";
   EXPECT_EQ(events[0], R"(embedState {"reason":"","state":"ready"})");
 
   // The provider's page shows in the frame: its camera request was denied.
-  EXPECT_TRUE(PumpUntil([&] { return ScreenPixel(box, 160, 90) == 0x00ff00u; }))
+  EXPECT_TRUE(PumpUntil([&] { return ScreenPixel(box, 160, 90) == 0x00ff00u; }, kPageTimeout))
       << "the stand-in page never turned green: " << std::hex << ScreenPixel(box, 160, 90);
   // Its script's attempt to take the view elsewhere came to nothing.
-  PumpUntil([] { return false; }, std::chrono::milliseconds(700));
+  PumpFor(std::chrono::milliseconds(700));
   EXPECT_EQ(ScreenPixel(box, 160, 90), 0x00ff00u) << "the view left the page";
   // No window of its own and no file from the page's download.
   GList* toplevels = gtk_window_list_toplevels();
@@ -206,7 +176,7 @@ TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
       EXPECT_EQ(entry.path().filename().string().find("file.bin"), std::string::npos) << entry.path();
     }
   }
-  SaveScreenshot(box, "embed_loaded.png");
+  testing::SaveWindowScreenshot(box, TALVEK_ARTEFACTS, "embed_loaded.png");
   {
     std::lock_guard lock(mutex);
     EXPECT_NE(std::find(paths.begin(), paths.end(), "/file.bin"), paths.end()) << "the page's download was tried";
@@ -221,7 +191,7 @@ TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
   ASSERT_EQ(std::system(click.c_str()), 0);
   const std::string external = "embedExternal {\"url\":\"" + WatchUrl() + "\"}";
   EXPECT_TRUE(PumpUntil([&] { return events.back() == external; })) << events.back();
-  PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+  PumpFor(std::chrono::milliseconds(300));
   EXPECT_EQ(ScreenPixel(box, 160, 90), 0x00ff00u);
   EXPECT_EQ(events.size(), 2u) << "nothing but ready and the external link so far";
 
@@ -238,7 +208,7 @@ TEST(EmbedWebView, TheProviderPageLoadsKeepsItsPlaceAndSendsTheUserOutside) {
   EXPECT_FALSE(fs::exists(profile));
   view.reset();
   gtk_widget_destroy(window);
-  PumpUntil([] { return false; }, std::chrono::milliseconds(100));
+  PumpFor(std::chrono::milliseconds(100));
   EmbedViews::ResetForTesting();
   EmbedProfile::ResetForTesting();
 }

@@ -707,6 +707,12 @@ TEST_F(ShellDesktop, WithoutTheWebEngineEmbedViewsFallBack) {
   EXPECT_EQ(shell.Wait(10s), 0) << shell.output();
 }
 
+// Runs a desktop tool (xdotool, convert) to its end; its exit code.
+int RunTool(std::vector<std::string> argv) {
+  ChildProcess tool(std::move(argv));
+  return tool.Wait(10s);
+}
+
 // A bundle that reports the attachment events and answers a paste by
 // reading the clipboard (at most two items).
 std::string AttachBundle(bool enableDrops) {
@@ -743,19 +749,15 @@ class AttachDesktop : public ShellDesktop {
     const auto rect = probe_.Geometry(window);
     ASSERT_TRUE(rect.has_value());
     const int toX = rect->x + (at ? at->first : rect->width / 2), toY = rect->y + (at ? at->second : rect->height / 2);
-    auto run = [](std::vector<std::string> argv) {
-      ChildProcess step(std::move(argv));
-      return step.Wait(10s);
-    };
-    EXPECT_EQ(run({"xdotool", "mousemove", "--sync", std::to_string(fromX), std::to_string(fromY)}), 0);
-    EXPECT_EQ(run({"xdotool", "mousedown", "1"}), 0);
+    EXPECT_EQ(RunTool({"xdotool", "mousemove", "--sync", std::to_string(fromX), std::to_string(fromY)}), 0);
+    EXPECT_EQ(RunTool({"xdotool", "mousedown", "1"}), 0);
     for (int step = 1; step <= 10; ++step) {
       const int x = fromX + (toX - fromX) * step / 10, y = fromY + (toY - fromY) * step / 10;
-      EXPECT_EQ(run({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}), 0);
+      EXPECT_EQ(RunTool({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}), 0);
       std::this_thread::sleep_for(60ms);
     }
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(run({"xdotool", "mouseup", "1"}), 0);
+    EXPECT_EQ(RunTool({"xdotool", "mouseup", "1"}), 0);
     EXPECT_TRUE(source.WaitForOutput("done", kChangeTimeout)) << source.output();
     source.Signal(SIGTERM);
     source.Wait(5s);
@@ -816,22 +818,18 @@ TEST_F(AttachDesktop, PastingFilesOrAnImageIsAnnouncedAndReadTextIsLeftToThePage
   const XWindowId window = ShownWindow(shell.pid());
   ASSERT_NE(window, 0u) << shell.output();
   ASSERT_TRUE(shell.WaitForOutput("ready", kStartTimeout)) << shell.output();
-  auto run = [](std::vector<std::string> argv) {
-    ChildProcess step(std::move(argv));
-    return step.Wait(10s);
-  };
   // xclip keeps serving the clipboard in the background until replaced.
   auto offer = [&](const std::string& type, const std::string& file) {
     return std::system(("xclip -selection clipboard -t " + type + " -i '" + file + "'").c_str());
   };
   auto paste = [&] {
-    EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", std::to_string(window)}), 0);
-    EXPECT_EQ(run({"xdotool", "key", "--clearmodifiers", "ctrl+v"}), 0);
+    EXPECT_EQ(RunTool({"xdotool", "windowactivate", "--sync", std::to_string(window)}), 0);
+    EXPECT_EQ(RunTool({"xdotool", "key", "--clearmodifiers", "ctrl+v"}), 0);
   };
 
   // An image: staged as image.png.
   const std::string png = files.Join("shot.png");
-  ASSERT_EQ(run({"convert", "-size", "40x30", "xc:#3366cc", png}), 0);
+  ASSERT_EQ(RunTool({"convert", "-size", "40x30", "xc:#3366cc", png}), 0);
   ASSERT_EQ(offer("image/png", png), 0);
   paste();
   EXPECT_TRUE(shell.WaitForOutput("clipboard [\"image.png\"]", kChangeTimeout)) << shell.output();
@@ -946,16 +944,12 @@ AppRegistry.registerComponent('VirelantDesktop', () => async () => {
       << "no chooser";
   std::this_thread::sleep_for(kSettle);
   SaveScreenshot("file_picker.png");
-  auto run = [](std::vector<std::string> argv) {
-    ChildProcess step(std::move(argv));
-    return step.Wait(10s);
-  };
-  EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", std::to_string(chooser)}), 0);
-  EXPECT_EQ(run({"xdotool", "key", "ctrl+l"}), 0);
+  EXPECT_EQ(RunTool({"xdotool", "windowactivate", "--sync", std::to_string(chooser)}), 0);
+  EXPECT_EQ(RunTool({"xdotool", "key", "ctrl+l"}), 0);
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(run({"xdotool", "type", "--delay", "5", files.Join("report.txt")}), 0);
+  EXPECT_EQ(RunTool({"xdotool", "type", "--delay", "5", files.Join("report.txt")}), 0);
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(run({"xdotool", "key", "Return"}), 0);
+  EXPECT_EQ(RunTool({"xdotool", "key", "Return"}), 0);
   EXPECT_TRUE(shell.WaitForOutput("picked [\"report.txt\"]", kChangeTimeout)) << shell.output();
 
   ASSERT_TRUE(shell.WaitForOutput("asking 2", kChangeTimeout)) << shell.output();

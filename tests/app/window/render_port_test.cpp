@@ -4,7 +4,6 @@
 // the round trip through the bundle.
 #include "app/window/render_port.h"
 
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -21,19 +20,17 @@
 #include "bridge/view_component.h"
 #include "host/react_host.h"
 #include "platform/gtk_desktop.h"
+#include "tests/support/gtk_screen.h"
 
 namespace VirelantDesktop::window {
 namespace {
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+using testing::PumpFor;
+using testing::PumpUntil;
+using testing::ScreenPixel;
+
+void SaveScreenshot(GtkWidget* widget, const std::string& name) {
+  testing::SaveWindowScreenshot(widget, TALVEK_ARTEFACTS, name);
 }
 
 // What the swatch component saw, in order.
@@ -140,32 +137,30 @@ bool Said(Record& record, const std::string& line) {
   return std::find(record.output.begin(), record.output.end(), line) != record.output.end();
 }
 
-// The colour on screen at a point of `widget` (its own coordinates).
-uint32_t ScreenPixel(GtkWidget* widget, int x, int y) {
-  GdkWindow* window = gtk_widget_get_window(gtk_widget_get_toplevel(widget));
-  int originX = 0, originY = 0, inTopX = 0, inTopY = 0;
-  gdk_window_get_origin(window, &originX, &originY);
-  gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), x, y, &inTopX, &inTopY);
-  GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), originX + inTopX, originY + inTopY, 1, 1);
-  if (pixbuf == nullptr) return 0xdeadbeef;
-  const guchar* p = gdk_pixbuf_get_pixels(pixbuf);
-  const uint32_t rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-  g_object_unref(pixbuf);
-  return rgb;
+// A host whose console lines go to `record` (kept while it runs).
+host::HostOptions RecordingOptions(Record& record) {
+  host::HostOptions options;
+  options.timeoutMs = 30000;
+  options.output = [&record](host::ConsoleStream, std::string_view line) {
+    std::lock_guard lock(record.mutex);
+    record.output.emplace_back(line);
+  };
+  return options;
 }
 
-void SaveScreenshot(GtkWidget* widget, const std::string& name) {
-  const char* folder = std::getenv("TALVEK_TEST_ARTEFACTS");
-  std::string dir = folder != nullptr ? folder : TALVEK_ARTEFACTS;
-  std::filesystem::create_directories(dir);
-  GdkWindow* window = gtk_widget_get_window(gtk_widget_get_toplevel(widget));
-  int x = 0, y = 0;
-  gdk_window_get_origin(window, &x, &y);
-  GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x, y, gdk_window_get_width(window),
-                                                 gdk_window_get_height(window));
-  if (pixbuf == nullptr) return;
-  gdk_pixbuf_save(pixbuf, (dir + "/" + name).c_str(), "png", nullptr, nullptr);
-  g_object_unref(pixbuf);
+void UseBundle(host::ReactHost& host, const std::filesystem::path& bundle) {
+  host.InstanceSettings().BundleRootPath = "file://" + bundle.parent_path().string() + "/";
+  host.InstanceSettings().JavaScriptBundleFile = bundle.filename().string();
+  host.ViewOptions().ComponentName = "VirelantDesktop";
+}
+
+// The host's renderer drawn in `window`, as the shell connects them.
+std::shared_ptr<RenderPort> AttachPort(host::ReactHost& host, platform::MainWindow& window) {
+  auto port = std::make_shared<RenderPort>();
+  port->Configure(host.Options(), true);
+  port->Attach(window, host);
+  host.UpdateDisplay(port->Display());
+  return port;
 }
 
 TEST(RenderPort, ANativeComponentIsMountedOnItsFrameDrawsItsPropsAndTalksToTheBundle) {
@@ -175,26 +170,14 @@ TEST(RenderPort, ANativeComponentIsMountedOnItsFrameDrawsItsPropsAndTalksToTheBu
   window->ResizeClient({400, 300});
   window->Show();
   ASSERT_TRUE(PumpUntil([&] { return window->IsVisible(); }));
-  PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  PumpFor(std::chrono::milliseconds(200));
 
   Record record;
-  host::HostOptions options;
-  options.timeoutMs = 30000;
-  options.output = [&record](host::ConsoleStream, std::string_view line) {
-    std::lock_guard lock(record.mutex);
-    record.output.emplace_back(line);
-  };
-  host::ReactHost host(options);
+  host::ReactHost host(RecordingOptions(record));
   host.InstanceSettings().PackageProviders.push_back(std::make_shared<SwatchPackage>(record, host));
-  const std::filesystem::path bundle = NATIVE_APP_BUNDLE;
-  host.InstanceSettings().BundleRootPath = "file://" + bundle.parent_path().string() + "/";
-  host.InstanceSettings().JavaScriptBundleFile = bundle.filename().string();
-  host.ViewOptions().ComponentName = "VirelantDesktop";
+  UseBundle(host, NATIVE_APP_BUNDLE);
 
-  auto port = std::make_shared<RenderPort>();
-  port->Configure(host.Options(), true);
-  port->Attach(*window, host);
-  host.UpdateDisplay(port->Display());
+  auto port = AttachPort(host, *window);
   const int code = host.Start();
   {
     std::lock_guard lock(record.mutex);
@@ -216,7 +199,7 @@ TEST(RenderPort, ANativeComponentIsMountedOnItsFrameDrawsItsPropsAndTalksToTheBu
   // What the user sees: the widget on the laid-out frame, blue, on the
   // black the surface drew.
   ASSERT_NE(record.widget, nullptr);
-  PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+  PumpFor(std::chrono::milliseconds(300));
   GtkAllocation allocation;
   gtk_widget_get_allocation(record.widget, &allocation);
   EXPECT_EQ(allocation.width, 80);
@@ -254,21 +237,9 @@ TEST(RenderPort, AColourSchemeChangeReachesTheRunningAppAndItsPixels) {
   ASSERT_TRUE(PumpUntil([&] { return window->IsVisible(); }));
 
   Record record;
-  host::HostOptions options;
-  options.timeoutMs = 30000;
-  options.output = [&record](host::ConsoleStream, std::string_view line) {
-    std::lock_guard lock(record.mutex);
-    record.output.emplace_back(line);
-  };
-  host::ReactHost host(options);
-  const std::filesystem::path bundle = SCHEME_APP_BUNDLE;
-  host.InstanceSettings().BundleRootPath = "file://" + bundle.parent_path().string() + "/";
-  host.InstanceSettings().JavaScriptBundleFile = bundle.filename().string();
-  host.ViewOptions().ComponentName = "VirelantDesktop";
-  auto port = std::make_shared<RenderPort>();
-  port->Configure(host.Options(), true);
-  port->Attach(*window, host);
-  host.UpdateDisplay(port->Display());
+  host::ReactHost host(RecordingOptions(record));
+  UseBundle(host, SCHEME_APP_BUNDLE);
+  auto port = AttachPort(host, *window);
 
   // Watches from the UI loop Start() runs: light drawn, switch, dark drawn.
   struct Watch {
