@@ -30,6 +30,7 @@
 #include "platform/gtk_desktop.h"
 #include "platform/headless_window.h"
 #include "platform/save_dialog.h"
+#include "platform/share_sheet.h"
 #include "platform/session_monitor.h"
 #include "platform/single_instance.h"
 #include "platform/tray.h"
@@ -157,6 +158,13 @@ int RunApplication(const CommandLine& commandLine) {
     platform::InstallSaveDialog([](const std::string& name, platform::SaveDialogDone done) {
       auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
       platform::MakeGtkSaveDialog(window != nullptr ? window->NativeHandle() : nullptr)(name, std::move(done));
+    });
+    // The share sheet shows over the main window only.
+    platform::InstallShareSheet([](const platform::SharePayload& payload, platform::ShareSheetDone done)
+                                    -> std::shared_ptr<platform::ShareSheetHandle> {
+      auto* window = static_cast<platform::MainWindow*>(HostState::Get().MainWindow());
+      if (window == nullptr) return nullptr;
+      return platform::MakeGtkShareSheet(window->NativeHandle())(payload, std::move(done));
     });
   }
 

@@ -14,6 +14,7 @@
 #include "platform/confined_tree.h"
 #include "platform/file_writer.h"
 #include "platform/random_id.h"
+#include "platform/save_copy.h"
 #include "platform/temp_name.h"
 
 namespace VirelantDesktop::media {
@@ -23,9 +24,6 @@ using platform::EntryType;
 
 constexpr int64_t kTouchAfterNs = int64_t{60} * 1000000000;
 constexpr unsigned kReadOnlyMode = 0444;
-// A saved copy is a new file of the user's: 0666 less the umask (or what
-// the folder's default ACL says), as any program's new file.
-constexpr unsigned kNewFileMode = 0666;
 
 std::string_view FileNameOf(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -262,31 +260,15 @@ SavePlan PlanSaveCopy(State& state, const std::string& path, std::string_view na
 
 bool SaveCopyTo(State& state, const std::string& source, const std::string& destination) {
   if (destination.empty() || destination.front() != '/' || destination.back() == '/') return false;
-  const std::string name(FileNameOf(destination));
   const std::string parent = platform::CanonicalPath(destination.substr(0, destination.rfind('/') + 1));
-  const platform::UniqueFd parentFd = parent.empty() ? platform::UniqueFd() : platform::OpenFolderNoFollow(parent);
-  if (!parentFd) return false;
+  if (parent.empty()) return false;
   {
     std::lock_guard store(state.storeLock);
     const platform::UniqueFd input = OpenFileBelowRoot(MediaRoot(), source);
-    if (!input) return false;
-    // A short name of fixed length (the destination's own name may take all
-    // 255 bytes a name can have), created exclusively.
-    const std::string staging = platform::RandomTempName();
-    if (!platform::CopyOpenFileInto(input, parentFd, staging, std::numeric_limits<uint64_t>::max(), kNewFileMode)
-             .ok()) {
-      return false;
-    }
-    // The mode stays what the umask gave the new file.
-    platform::SetOriginAndModeAt(parentFd, staging, platform::OriginUrlOf(input), std::nullopt);
-    int error = 0;
-    if (!platform::RenameAt(parentFd, staging, name, error)) {
-      platform::RemoveEntryAt(parentFd, staging);
-      return false;
-    }
+    if (!input || !platform::SaveCopyOfOpenFile(input, destination)) return false;
   }
   std::lock_guard lock(state.stateLock);
-  state.savedPaths.insert((parent == "/" ? "" : parent) + "/" + name);
+  state.savedPaths.insert((parent == "/" ? "" : parent) + "/" + std::string(FileNameOf(destination)));
   return true;
 }
 

@@ -55,7 +55,7 @@ std::optional<ShareRequest> ParseShareRequest(const JSValue& argument) {
   return request;
 }
 
-std::optional<std::string> CheckSharedPath(const std::string& path, const std::string& tmpFolder) {
+std::optional<SharedFile> CheckSharedPath(const std::string& path, const std::string& tmpFolder) {
   if (path.size() < 2 || path[0] != '/' || tmpFolder.empty()) return std::nullopt;
   const std::filesystem::path given(path);
   for (const auto& part : given) {
@@ -67,8 +67,9 @@ std::optional<std::string> CheckSharedPath(const std::string& path, const std::s
     return std::nullopt;
   }
   // Walked down from the folder, never through a link, to a regular file.
-  if (!media::OpenFileBelowRoot(tmpFolder, normal)) return std::nullopt;
-  return normal;
+  auto file = std::make_shared<const platform::UniqueFd>(media::OpenFileBelowRoot(tmpFolder, normal));
+  if (!*file) return std::nullopt;
+  return SharedFile{normal, std::move(file)};
 }
 
 }  // namespace VirelantDesktop::share

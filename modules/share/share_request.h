@@ -4,11 +4,13 @@
 // copies (MediaRoot + "/tmp"), reached without following a link.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "bridge/js_value.h"
+#include "platform/unique_fd.h"
 
 namespace VirelantDesktop::share {
 
@@ -30,9 +32,16 @@ std::optional<ShareRequest> ParseShareRequest(const JSValue& argument);
 // DEL or any of " < > \ ^ ` { | }, and a host after the scheme.
 bool IsShareableUrl(std::string_view url);
 
+// A checked file: its path and the file itself, open for reading (what is
+// shared even if the name is taken away meanwhile).
+struct SharedFile {
+  std::string path;
+  std::shared_ptr<const platform::UniqueFd> file;
+};
+
 // The file to share for `path`: an absolute path without ".." that names a
 // regular file strictly inside `tmpFolder` (MediaRoot + "/tmp"), reached
 // without a link at any level; nullopt ("path_denied") otherwise.
-std::optional<std::string> CheckSharedPath(const std::string& path, const std::string& tmpFolder);
+std::optional<SharedFile> CheckSharedPath(const std::string& path, const std::string& tmpFolder);
 
 }  // namespace VirelantDesktop::share

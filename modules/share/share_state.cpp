@@ -12,6 +12,7 @@ uint64_t ShareState::Begin(ShareSettle settle) {
     settle_ = std::move(settle);
     pending_ = true;
   }
+  ended_.notify_all();
   if (replaced) replaced(ShareEnd{false, nullptr});
   return id;
 }
@@ -29,6 +30,7 @@ bool ShareState::End(uint64_t id, const ShareEnd& end) {
     settle = std::move(settle_);
     settle_ = nullptr;
   }
+  ended_.notify_all();
   if (settle) settle(end);
   return true;
 }
@@ -38,10 +40,23 @@ bool ShareState::Pending() const {
   return pending_;
 }
 
+bool ShareState::IsPending(uint64_t id) const {
+  std::lock_guard lock(mutex_);
+  return pending_ && id == shareId_;
+}
+
+void ShareState::WaitWhilePending(uint64_t id, std::chrono::steady_clock::duration duration) const {
+  std::unique_lock lock(mutex_);
+  ended_.wait_for(lock, duration, [&] { return !pending_ || id != shareId_; });
+}
+
 bool RunShareWatcher(ShareState& state, uint64_t id, const WatcherClock& clock,
                      std::chrono::steady_clock::duration timeout) {
   const auto deadline = clock.now() + timeout;
-  for (auto now = clock.now(); now < deadline; now = clock.now()) clock.sleep(deadline - now);
+  for (auto now = clock.now(); now < deadline && state.IsPending(id); now = clock.now()) {
+    if (clock.sleep) clock.sleep(deadline - now);
+    else state.WaitWhilePending(id, deadline - now);
+  }
   return state.Complete(id, false);
 }
 

@@ -6,10 +6,10 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <thread>
 
 namespace VirelantDesktop::share {
 
@@ -34,26 +34,32 @@ class ShareState {
   bool Fail(uint64_t id, const char* code);
 
   bool Pending() const;
+  // Whether request `id` is the pending one.
+  bool IsPending(uint64_t id) const;
+  // Waits up to `duration`, returning early once request `id` has ended.
+  void WaitWhilePending(uint64_t id, std::chrono::steady_clock::duration duration) const;
 
  private:
   bool End(uint64_t id, const ShareEnd& end);
 
   mutable std::mutex mutex_;  // guards pending_, shareId_ and settle_
+  mutable std::condition_variable ended_;  // signalled when a request ends or is replaced
   bool pending_ = false;
   uint64_t shareId_ = 0;
   ShareSettle settle_;
 };
 
 // The clock a watcher reads and the way it waits (injectable for tests).
+// Without `sleep` the watcher waits on the state, so it ends as soon as its
+// request does.
 struct WatcherClock {
   std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
-  std::function<void(std::chrono::steady_clock::duration)> sleep = [](std::chrono::steady_clock::duration d) {
-    std::this_thread::sleep_for(d);
-  };
+  std::function<void(std::chrono::steady_clock::duration)> sleep;
 };
 
 // Waits until `timeout` after its start (early wake-ups wait again), then
-// completes request `id` with false. Returns whether that settled it.
+// completes request `id` with false; gives up as soon as the request ended
+// otherwise. Returns whether it settled the request.
 bool RunShareWatcher(ShareState& state, uint64_t id, const WatcherClock& clock = {},
                      std::chrono::steady_clock::duration timeout = kShareTimeout);
 

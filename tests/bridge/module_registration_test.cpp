@@ -14,7 +14,7 @@ namespace {
 // The product's modules linked so far. Every module that lands adds its
 // JavaScript name here: a module whose object file the linker dropped
 // would be missing from the list.
-const std::vector<std::string> kProductModules = {"Attach", "AuthLoopback", "EngineHost", "KV", "Media", "SecureStore", "Shell", "Updater"};
+const std::vector<std::string> kProductModules = {"Attach", "AuthLoopback", "EngineHost", "KV", "Media", "SecureStore", "Share", "Shell", "Updater"};
 
 std::vector<std::string> Sorted(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());

@@ -76,8 +76,11 @@ TEST(ShareRequest, FilesOnlyFromTheHandedOutCopiesWithoutLinks) {
   fs::create_directory_symlink(root.Join("elsewhere"), tmp + "/linked");
   fs::create_symlink(root.Join("elsewhere/secret.txt"), tmp + "/guid/link.txt");
 
-  EXPECT_EQ(CheckSharedPath(tmp + "/guid/photo.jpg", tmp), tmp + "/guid/photo.jpg");
-  EXPECT_EQ(CheckSharedPath(tmp + "/guid/./photo.jpg", tmp), tmp + "/guid/photo.jpg");
+  const auto shared = CheckSharedPath(tmp + "/guid/photo.jpg", tmp);
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(shared->path, tmp + "/guid/photo.jpg");
+  EXPECT_TRUE(shared->file && *shared->file) << "the file comes open";
+  EXPECT_EQ(CheckSharedPath(tmp + "/guid/./photo.jpg", tmp)->path, tmp + "/guid/photo.jpg");
   EXPECT_FALSE(CheckSharedPath(root.Join("cached.bin"), tmp)) << "in the cache, not below tmp";
   EXPECT_FALSE(CheckSharedPath(tmp + "/guid/../guid/photo.jpg", tmp)) << "no ..";
   EXPECT_FALSE(CheckSharedPath(tmp + "/guid", tmp)) << "a folder";
@@ -137,6 +140,19 @@ TEST(ShareState, TheWatcherEndsARequestAfterItsTimeEvenWhenWokenEarly) {
   state.Begin([&](const ShareEnd&) { ++ends; });
   EXPECT_FALSE(RunShareWatcher(state, older, clock, std::chrono::seconds(0)));
   EXPECT_EQ(ends, 1);
+}
+
+TEST(ShareState, AWatcherLeavesAsSoonAsItsRequestEnds) {
+  ShareState state;
+  const uint64_t id = state.Begin([](const ShareEnd&) {});
+  std::atomic<bool> settled{true};
+  // An hour's watch on the real clock: the test only ends because the
+  // choice below wakes the watcher.
+  std::thread watcher([&] { settled = RunShareWatcher(state, id, WatcherClock{}, std::chrono::hours(1)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(state.Complete(id, true));
+  watcher.join();
+  EXPECT_FALSE(settled.load()) << "the choice settled it, not the watcher";
 }
 
 TEST(ShareState, CompletionsFromManyThreadsSettleOnce) {

@@ -76,6 +76,25 @@ export default function App({ rootTag }) {
     if (first) setThumb(first.thumb || 'file://' + first.path);
   };
 
+  // The share sheet with a text and a link; its answer shows in Share's row.
+  const shareLink = async () => {
+    const share = globalThis.__turboModuleProxy('Share');
+    if (share === null) return;
+    let answer;
+    try {
+      const result = await share.share({
+        text: 'Shared from the TALVEK demo',
+        url: 'https://example.com/',
+        anchor: { x: 0, y: 0, width: 0, height: 0 },
+      });
+      answer = 'share ' + JSON.stringify(result);
+    } catch (e) {
+      answer = 'share rejects ' + JSON.stringify({ code: e.code, message: e.message });
+    }
+    console.log(answer);
+    setAnswers((a) => ({ ...a, Share: answer }));
+  };
+
   return (
     <View style={styles.root}>
       <View style={styles.header}>
@@ -87,6 +106,7 @@ export default function App({ rootTag }) {
       <View style={styles.actions}>
         <Button title={visits === null ? 'Count a visit' : 'Visits: ' + visits} onPress={countVisit} />
         <Button title="Attach a picture" onPress={attachPicture} />
+        <Button title="Share a link" onPress={shareLink} />
         <Image source={{ uri: thumb }} style={styles.thumb} resizeMode="cover" />
       </View>
       <ScrollView style={styles.list}>
