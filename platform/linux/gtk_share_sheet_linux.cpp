@@ -17,6 +17,7 @@
 #include <gio/gunixfdlist.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -37,6 +38,7 @@ namespace {
 constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr int kPortalLookupMs = 1000;
+constexpr int kSheetWidth = 320;
 
 // ---------------------------------------------------------------------------
 // Small GLib helpers
@@ -380,11 +382,10 @@ class GtkShareSheet final : public ShareSheetHandle, public std::enable_shared_f
     gtk_window_set_transient_for(window, owner_->get());
     gtk_window_set_modal(window, TRUE);
     gtk_window_set_destroy_with_parent(window, TRUE);
-    gtk_window_set_position(window, GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_skip_taskbar_hint(window, TRUE);
     gtk_window_set_resizable(window, FALSE);
-    gtk_window_set_default_size(window, 320, -1);
+    gtk_window_set_default_size(window, kSheetWidth, -1);
     // The window holds the sheet while it is shown.
     g_object_set_data_full(G_OBJECT(window_), "talvek-share-sheet", new std::shared_ptr<GtkShareSheet>(shared_from_this()),
                            [](gpointer data) { delete static_cast<std::shared_ptr<GtkShareSheet>*>(data); });
@@ -428,6 +429,7 @@ class GtkShareSheet final : public ShareSheetHandle, public std::enable_shared_f
     ownerHidden_ = g_signal_connect(owner_->get(), "hide", G_CALLBACK(OnOwnerHidden), this);
 
     gtk_widget_show_all(window_);
+    CentreOverOwner();
     // The first target is where the keyboard starts.
     if (GtkListBoxRow* first = gtk_list_box_get_row_at_index(GTK_LIST_BOX(list_), 0)) {
       gtk_list_box_select_row(GTK_LIST_BOX(list_), first);
@@ -447,6 +449,20 @@ class GtkShareSheet final : public ShareSheetHandle, public std::enable_shared_f
   }
 
  private:
+  // Over the middle of the main window's frame. Placed by us: window
+  // managers differ in where they put a dialog on their own.
+  void CentreOverOwner() {
+    GdkWindow* owner = owner_->get() != nullptr ? gtk_widget_get_window(GTK_WIDGET(owner_->get())) : nullptr;
+    if (owner == nullptr) return;
+    GdkRectangle frame{};
+    gdk_window_get_frame_extents(owner, &frame);
+    GtkRequisition size{};
+    gtk_widget_get_preferred_size(window_, nullptr, &size);
+    const int width = std::max(size.width, kSheetWidth);  // the default size wins over a narrower natural one
+    gtk_window_move(GTK_WINDOW(window_), frame.x + (frame.width - width) / 2,
+                    frame.y + (frame.height - size.height) / 2);
+  }
+
   static GtkWidget* MakeRow(ShareTarget target) {
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
     gtk_container_set_border_width(GTK_CONTAINER(row), 8);

@@ -965,6 +965,78 @@ AppRegistry.registerComponent('VirelantDesktop', () => async () => {
   EXPECT_EQ(shell.Wait(10s), 0);
 }
 
+// "share" through the real sheet: picked with the keyboard, "Copy" leaves
+// the text on the clipboard and completes the request; Escape dismisses.
+TEST_F(ShellDesktop, TheShareSheetCopiesWhatIsSharedAndEscapeDismissesIt) {
+  TempDir installed, bin;
+  // A stand-in for xdg-email puts "Email" first, so "Copy" is one step down.
+  WriteTextFile(bin.Join("xdg-email"), "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(bin.Join("xdg-email"), std::filesystem::perms::owner_all);
+  const char* path = std::getenv("PATH");
+  environment_ = WithVariables(environment_, {{"PATH", bin.path() + ":" + (path != nullptr ? path : "")}});
+  const std::string program = InstallShellWithBundle(installed, R"(
+const share = globalThis.__turboModuleProxy('Share');
+AppRegistry.registerComponent('VirelantDesktop', () => async () => {
+  for (let round = 1; round <= 2; ++round) {
+    console.log('sharing ' + round);
+    try {
+      const result = await share.share({ text: 'shared words ' + round, anchor: { x: 1, y: 2, width: 3, height: 4 } });
+      console.log('shared ' + round + ' ' + JSON.stringify(result));
+    } catch (e) {
+      console.log('share rejects ' + e.code);
+    }
+  }
+});
+)");
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+
+  auto sheetOf = [&](int round) {
+    XWindowId sheet = 0;
+    EXPECT_TRUE(shell.WaitForOutput("sharing " + std::to_string(round), kStartTimeout)) << shell.output();
+    WaitFor(
+        [&] {
+          for (XWindowId client : probe_.FindClients("Share", shell.pid())) {
+            if (probe_.Viewable(client)) sheet = client;
+          }
+          return sheet != 0;
+        },
+        kStartTimeout);
+    return sheet;
+  };
+
+  const XWindowId sheet = sheetOf(1);
+  ASSERT_NE(sheet, 0u) << "no sheet: " << shell.output();
+  std::this_thread::sleep_for(kSettle);
+  SaveScreenshot("share_sheet.png");
+  // Centred over the main window.
+  const auto main = probe_.Geometry(window), over = probe_.Geometry(sheet);
+  ASSERT_TRUE(main && over);
+  EXPECT_NEAR(over->x + over->width / 2, main->x + main->width / 2, 40);
+  EXPECT_NEAR(over->y + over->height / 2, main->y + main->height / 2, 60);
+
+  EXPECT_EQ(RunTool({"xdotool", "windowactivate", "--sync", std::to_string(sheet)}), 0);
+  EXPECT_EQ(RunTool({"xdotool", "key", "--clearmodifiers", "Down"}), 0);
+  EXPECT_EQ(RunTool({"xdotool", "key", "--clearmodifiers", "Return"}), 0);
+  EXPECT_TRUE(shell.WaitForOutput("shared 1 {\"completed\":true}", kChangeTimeout)) << shell.output();
+  {
+    ChildProcess paste({"xclip", "-selection", "clipboard", "-o"}, environment_);
+    EXPECT_TRUE(paste.WaitForOutput("shared words 1", kChangeTimeout)) << paste.output();
+    EXPECT_EQ(paste.Wait(10s), 0);
+  }
+
+  const XWindowId second = sheetOf(2);
+  ASSERT_NE(second, 0u) << shell.output();
+  EXPECT_EQ(RunTool({"xdotool", "windowactivate", "--sync", std::to_string(second)}), 0);
+  EXPECT_EQ(RunTool({"xdotool", "key", "--clearmodifiers", "Escape"}), 0);
+  EXPECT_TRUE(shell.WaitForOutput("shared 2 {\"completed\":false}", kChangeTimeout)) << shell.output();
+  EXPECT_TRUE(WaitFor([&] { return !probe_.Viewable(second); }, kChangeTimeout)) << "the sheet went";
+  shell.Signal(SIGTERM);
+  EXPECT_EQ(shell.Wait(10s), 0);
+}
+
 TEST_F(ShellDesktop, TheDemoAppDrawsItsModuleList) {
   auto shell = StartShell();
   const XWindowId window = ShownWindow(shell->pid());
