@@ -1,5 +1,6 @@
 #include "modules/share/share_module.h"
 
+#include <atomic>
 #include <exception>
 #include <utility>
 
@@ -32,6 +33,9 @@ struct RequestSheet {
 
 namespace {
 
+std::atomic<std::chrono::steady_clock::rep> g_timeout{
+    std::chrono::duration_cast<std::chrono::steady_clock::duration>(kShareTimeout).count()};
+
 void CloseSheet(const std::shared_ptr<RequestSheet>& sheet) {
   if (!sheet->handle) return;
   const auto handle = std::move(sheet->handle);
@@ -46,9 +50,9 @@ void ShowShare(const std::shared_ptr<Session>& session, const ReactContext& cont
   auto sheet = std::make_shared<RequestSheet>();
   // However the request ends, its sheet goes with it.
   ShareSettle settle = [promise, sheet, context](const ShareEnd& end) {
+    RunOnUI(context, [sheet] { CloseSheet(sheet); });
     if (end.failure != nullptr) promise.Reject(end.failure);
     else promise.Resolve(JSValue{{"completed", end.completed}});
-    RunOnUI(context, [sheet] { CloseSheet(sheet); });
   };
   const uint64_t id = session->state.Begin(std::move(settle));
   try {
@@ -69,7 +73,9 @@ void ShowShare(const std::shared_ptr<Session>& session, const ReactContext& cont
     CloseSheet(sheet);
     return;
   }
-  const bool watching = StartDetachedThread([session, id] { RunShareWatcher(session->state, id); }, {});
+  const std::chrono::steady_clock::duration timeout(g_timeout.load(std::memory_order_relaxed));
+  const bool watching =
+      StartDetachedThread([session, id, timeout] { RunShareWatcher(session->state, id, {}, timeout); }, {});
   if (!watching) {
     CloseSheet(sheet);
     session->state.Fail(id, kShareFailed);
@@ -77,6 +83,11 @@ void ShowShare(const std::shared_ptr<Session>& session, const ReactContext& cont
 }
 
 }  // namespace
+
+void SetShareTimeoutForTesting(std::chrono::steady_clock::duration timeout) {
+  g_timeout.store(timeout.count(), std::memory_order_relaxed);
+}
+
 }  // namespace share
 
 Share::Share() : session_(std::make_shared<share::Session>()) {}

@@ -9,6 +9,7 @@
 // watcher settle the request through the state's lock, once.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "bridge/module_kit.h"
@@ -18,6 +19,8 @@ namespace VirelantDesktop {
 
 namespace share {
 struct Session;
+// How long a shown sheet waits for a choice (120 s); tests shorten it.
+void SetShareTimeoutForTesting(std::chrono::steady_clock::duration timeout);
 }
 
 class Share {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "modules/media/media_root.h"
+#include "modules/share/share_state.h"
 #include "platform/share_sheet.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_invoker.h"
@@ -207,6 +208,16 @@ TEST_F(ShareModuleTest, ANewerShareEndsTheOlderAndClosesItsSheet) {
   sheets_.End(1, platform::ShareSheetEnd::Dismissed);
   ExpectCompleted(second, false);
   EXPECT_TRUE(sheets_.At(1).closed);
+}
+
+TEST_F(ShareModuleTest, ASheetLeftAloneEndsWhenItsTimeIsUp) {
+  share::SetShareTimeoutForTesting(100ms);
+  auto probe = Share(TextRequest("waiting"));
+  ASSERT_TRUE(sheets_.WaitForCount(1));
+  ExpectCompleted(probe, false);
+  share::SetShareTimeoutForTesting(share::kShareTimeout);
+  EXPECT_TRUE(sheets_.At(0).closed) << "the sheet never outlives its request";
+  sheets_.End(0, platform::ShareSheetEnd::Chosen);  // too late: nothing changes
 }
 
 TEST_F(ShareModuleTest, WithoutASheetToShowTheShareIsUnavailable) {

@@ -77,6 +77,19 @@ test('AuthLoopback.start answers with invalid_request', async () => {
   await rejectsWith(() => auth.start(hidden), 'invalid_request', 'a provider behind a throwing trap');
 });
 
+test('Share.share answers with invalid_request, and without a desktop with share_unavailable', async () => {
+  const share = globalThis.__turboModuleProxy('Share');
+  const anchor = { x: 0, y: 0, width: 10, height: 10 };
+  for (const [name, value] of hostile()) {
+    await rejectsWith(() => share.share(value), 'invalid_request', 'share(' + name + ')');
+    await rejectsWith(() => share.share({ text: 'hi', anchor: value }), 'invalid_request', 'an anchor that is ' + name);
+  }
+  const hiddenText = Object.defineProperty({ anchor }, 'text', { enumerable: true, get: boom });
+  await rejectsWith(() => share.share(hiddenText), 'invalid_request', 'a text behind a throwing getter');
+  await rejectsWith(() => share.share({ text: 'hi', anchor }), 'share_unavailable', 'a sound request, headless');
+  await rejectsWith(() => share.share({ filePath: '/etc/passwd', anchor }), 'path_denied', 'a file outside the copies');
+});
+
 test('calls made from inside a throwing trap still answer', async () => {
   let inner;
   let innerError;
