@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "bridge/package_provider.h"
+#include "app/font_steps.h"
 #include "app/host_state.h"
 #include "bridge/host_hooks.h"
 #include "app/single_instance_step.h"
@@ -19,6 +20,8 @@
 #include "app/window/shell_window.h"
 #include "embed/embed_profile.h"
 #include "embed/embed_view.h"
+#include "fonts/font_check.h"
+#include "fonts/font_installer.h"
 #include "host/react_host.h"
 #include "modules/auth/sign_in.h"
 #include "modules/engine/engine_host.h"
@@ -29,6 +32,7 @@
 #include "platform/folders.h"
 #include "platform/gtk_desktop.h"
 #include "platform/headless_window.h"
+#include "platform/process_launch.h"
 #include "platform/save_dialog.h"
 #include "platform/share_sheet.h"
 #include "platform/session_monitor.h"
@@ -46,7 +50,9 @@ constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
 // Start-up steps and shutdown calls that other subsystems fill in. Each
 // stands where it runs.
-void RemoveFontsForUninstall() {}                       // the per-user font removal
+// The per-user font removal; the executable's folder tells the shipped
+// copies (empty when it cannot be found).
+void RemoveFontsForUninstall() { fonts::RemoveUserFonts(platform::ExecutableDir().value_or("")); }
 // What the update client's before-uninstall hook runs.
 void (*g_beforeUninstallTarget)() = nullptr;
 void SetBeforeUninstallTarget() { g_beforeUninstallTarget = RemoveFontsForUninstall; }
@@ -61,8 +67,6 @@ void RunUpdateLibraryHooks(const CommandLine&) {
 // Profiles of embed views whose process is gone (per-user data folder +
 // "/TALVEK/embed-tmp").
 void WipeLeftOverEmbedProfiles() { Embed::WipeStaleProfiles(Embed::EmbedProfileBase()); }
-bool InstallFontsOrRelaunch(const std::string&, const CommandLine&) { return true; }  // false: exit 0
-void CheckFonts(const CommandLine&) {}                  // sets fontsLoaded
 // This process's embed views, their web environment and then their profile,
 // within the exit path's time budget.
 void PurgeEmbedProfile(int budgetMs) { Embed::EmbedViews::Get().Shutdown(budgetMs); }
@@ -86,6 +90,13 @@ class InstanceHold {
     std::lock_guard lock(mutex_);
     server_.reset();
     guard_.Release();
+  }
+
+  // Takes the lock again after a Release (before Serve); false when another
+  // instance holds it now (the command line was handed over to it).
+  bool Retake(const CommandLine& commandLine, const SingleInstanceDeps& deps) {
+    std::lock_guard lock(mutex_);
+    return DecideSingleInstance(commandLine, deps, guard_) == StartDecision::Run;
   }
 
  private:
@@ -119,7 +130,8 @@ int RunApplication(const CommandLine& commandLine) {
   // Single instance: the uninstall switch first, then the lock or the
   // hand-over to the running instance.
   if (HasUninstallSwitch(commandLine)) {
-    RemoveFontsForUninstall();
+    // The update library's hook has done it when the library is here.
+    if (!TalvekUpdater::BeforeUninstallHookRan()) RemoveFontsForUninstall();
     return 0;
   }
   platform::InstanceGuard guard;
@@ -173,8 +185,18 @@ int RunApplication(const CommandLine& commandLine) {
     std::fprintf(stderr, "talvek: cannot determine the program's folder\n");
     return 1;
   }
-  if (!InstallFontsOrRelaunch(*executableDir, commandLine)) return 0;
-  CheckFonts(commandLine);
+  // Fonts: install (and relaunch once when something was new), then check.
+  FontStepDeps fontDeps;
+  fontDeps.install = [&] { return fonts::InstallUserFonts(*executableDir); };
+  fontDeps.releaseInstance = [instance] { instance->Release(); };
+  fontDeps.retakeInstance = [&] { return instance->Retake(commandLine, instanceDeps); };
+  fontDeps.launch = platform::LaunchDetached;
+  fontDeps.executablePath = instanceDeps.executablePath;
+  fontDeps.userFontsFolder = fonts::UserFontsFolder;
+  fontDeps.familyAvailable = fonts::FontFamilyAvailable;
+  fontDeps.sleep = instanceDeps.sleep;
+  if (!InstallFontsOrRelaunch(commandLine, fontDeps)) return 0;
+  HostHooks::Get().SetFontsLoaded(CheckProductFonts(commandLine, fontDeps));
 
   // Host and package providers. (The SVG component package has no
   // counterpart in this host.)

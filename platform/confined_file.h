@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -79,5 +80,28 @@ FileOpResult WriteNewFileAt(const UniqueFd& folder, const std::string& name, std
 // place (NotAFile) and a file larger than `maxBytes` (TooLarge, nothing
 // read). A file that ends before its measured size is a failure.
 FileOpResult ReadFileAt(const UniqueFd& folder, const std::string& name, uint64_t maxBytes, std::string& data);
+
+// What fstat says of an open file.
+struct OpenFileStat {
+  bool regular = false;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;  // last write, nanoseconds since the epoch
+};
+std::optional<OpenFileStat> StatOpenFile(const UniqueFd& file) noexcept;
+
+// Opens the regular file at `path` for reading, links followed (a FIFO or
+// device is refused without blocking); invalid otherwise.
+UniqueFd OpenRegularFileByPath(const std::string& path) noexcept;
+
+// Reads up to `size` bytes of the open file at `offset` (fewer only at its
+// end; interrupted reads are retried). nullopt on a read error.
+std::optional<size_t> ReadAt(const UniqueFd& file, uint64_t offset, char* buffer, size_t size) noexcept;
+
+// Puts a copy of the open regular file `source` (read from its start) in
+// `folder` under `name`: written under the fixed temporary name for `name`
+// (temp_name.h) with `mode` and the source's last-write time, flushed, and
+// renamed over whatever entry holds `name` (a link there is replaced, never
+// followed). On failure `name` is left as it was.
+FileOpResult ReplaceFileAt(const UniqueFd& source, const UniqueFd& folder, const std::string& name, unsigned mode);
 
 }  // namespace VirelantDesktop::platform

@@ -16,6 +16,8 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libwebp-dev libgif-dev libheif-dev libtiff-dev libexif-dev libzip-dev
   # rendering: cairo and Pango (with GTK), a default font family
   libcairo2-dev libpango1.0-dev fonts-dejavu-core
+  # the product font stand-ins (built from Debian fonts)
+  python3-fonttools fonts-ipafont-gothic
   # the embed view's web engine (WebKitGTK), TLS for its network
   libwebkit2gtk-4.1-dev glib-networking
   # tests and benchmarks

@@ -12,10 +12,12 @@ namespace TalvekUpdater {
 namespace {
 
 std::atomic<void (*)()> g_beforeUninstall{nullptr};
+std::atomic<bool> g_beforeUninstallRan{false};
 
 void DoNothing(void*, const char*) {}
 
 void BeforeUninstall(void*, const char*) {
+  g_beforeUninstallRan.store(true);
   const auto target = g_beforeUninstall.load();
   if (target == nullptr) return;
   try {
@@ -47,6 +49,8 @@ void CleanUpInstalledPackages(const UpdateClientLibrary& library) noexcept {
 }
 
 }  // namespace
+
+bool BeforeUninstallHookRan() noexcept { return g_beforeUninstallRan.load(); }
 
 bool RunClientStartupHooks(const UpdateClientLibrary& library, void (*beforeUninstall)()) {
   const auto autoApply = TUC_FUNCTION(library, tuc_app_set_auto_apply_on_startup);

@@ -16,4 +16,8 @@ namespace TalvekUpdater {
 // False, with nothing called, when the library lacks one of the functions.
 bool RunClientStartupHooks(const UpdateClientLibrary& library, void (*beforeUninstall)());
 
+// Whether the library ran the before-uninstall hook in this process (a
+// start with the uninstall switch): the work is done then.
+bool BeforeUninstallHookRan() noexcept;
+
 }  // namespace TalvekUpdater

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <vector>
 
 #include "platform/confined_tree.h"
+#include "platform/file_writer.h"
+#include "platform/temp_name.h"
 
 namespace VirelantDesktop::platform {
 namespace {
@@ -186,6 +189,62 @@ FileOpResult ReadFileAt(const UniqueFd& folder, const std::string& name, uint64_
     return Failure(FileOpStatus::SourceFailed, readError);
   }
   return FileOpResult{FileOpStatus::Ok, 0, size};
+}
+
+std::optional<OpenFileStat> StatOpenFile(const UniqueFd& file) noexcept {
+  struct stat info {};
+  if (!file || ::fstat(file.Get(), &info) != 0) return std::nullopt;
+  OpenFileStat stat;
+  stat.regular = S_ISREG(info.st_mode);
+  stat.size = static_cast<uint64_t>(info.st_size);
+  stat.modifiedNs = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+  return stat;
+}
+
+UniqueFd OpenRegularFileByPath(const std::string& path) noexcept {
+  struct stat info {};
+  int error = 0;
+  return OpenRegularFile(AT_FDCWD, path.c_str(), 0, info, error);
+}
+
+std::optional<size_t> ReadAt(const UniqueFd& file, uint64_t offset, char* buffer, size_t size) noexcept {
+  size_t filled = 0;
+  while (filled < size) {
+    const ssize_t n = ::pread(file.Get(), buffer + filled, size - filled, static_cast<off_t>(offset + filled));
+    if (n > 0) {
+      filled += static_cast<size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      return std::nullopt;
+    }
+  }
+  return filled;
+}
+
+FileOpResult ReplaceFileAt(const UniqueFd& source, const UniqueFd& folder, const std::string& name, unsigned mode) {
+  if (!source || ::lseek(source.Get(), 0, SEEK_SET) != 0) return Failure(FileOpStatus::SourceFailed, source ? errno : EBADF);
+  const std::string temp = TempNameFor(name);
+  // A regular file under the temporary name is an interrupted earlier copy.
+  if (EntryTypeAt(folder, temp) == EntryType::File) ::unlinkat(folder.Get(), temp.c_str(), 0);
+  FileOpResult result = CopyOpenFileInto(source, folder, temp, std::numeric_limits<uint64_t>::max(), mode);
+  if (!result.ok()) return result;
+  struct stat info {};
+  int error = 0;
+  UniqueFd copy(::openat(folder.Get(), temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!copy || ::fstat(source.Get(), &info) != 0) {
+    error = errno;
+  } else {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+    if (::futimens(copy.Get(), times) != 0 || ::fsync(copy.Get()) != 0) error = errno;
+  }
+  if (error == 0 && !RenameAt(folder, temp, name, error)) error = error != 0 ? error : EIO;
+  if (error != 0) {
+    ::unlinkat(folder.Get(), temp.c_str(), 0);
+    return Failure(FileOpStatus::WriteFailed, error);
+  }
+  ::fsync(folder.Get());
+  return result;
 }
 
 }  // namespace VirelantDesktop::platform

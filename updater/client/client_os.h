@@ -147,6 +147,10 @@ class SignalsHeld {
 
 // A pidfd for this process, -1 when the kernel has none (before 5.3).
 int OpenOwnPidfd() noexcept;
+
+// This process's arguments, program name first (from /proc/self/cmdline);
+// empty when they cannot be read.
+std::vector<std::string> OwnArguments();
 // Starts `argv` (argv[0] an absolute path) so that it outlives us: double
 // fork, a new session and process group, standard streams on /dev/null,
 // default signal actions and an empty mask, working folder `workingDir`,

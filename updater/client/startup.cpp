@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "updater/client/client_os.h"
 #include "updater/client/swap_recovery.h"
@@ -24,6 +25,29 @@ void RecoverSwapUnlessHelperRuns(const Installation& installation) noexcept {
 }
 
 }  // namespace
+
+bool IsUninstallRun(const std::vector<std::string>& arguments) {
+  if (arguments.size() < 2) return false;
+  const std::string& first = arguments[1];
+  const std::string_view expected = kUninstallArgument;
+  if (first.size() != expected.size()) return false;
+  for (size_t i = 0; i < first.size(); ++i) {
+    const char c = first[i] >= 'A' && first[i] <= 'Z' ? static_cast<char>(first[i] - 'A' + 'a') : first[i];
+    if (c != expected[i]) return false;
+  }
+  return true;
+}
+
+void RunUninstallHook(const StartupHooks& hooks, void* userData) {
+  if (hooks.beforeUninstall == nullptr) return;
+  std::string version;
+  try {
+    version = LocateInstallation().version;
+  } catch (const std::exception&) {
+    // A program outside an installation is uninstalled all the same.
+  }
+  hooks.beforeUninstall(userData, version.c_str());
+}
 
 void RunStartupHooks(const Installation& installation, const StartupHooks& hooks, void* userData) {
   RecoverSwapUnlessHelperRuns(installation);

@@ -18,10 +18,17 @@
 // only helps a program started from elsewhere in the root; the helper does
 // the same before every apply.
 //
-// The other hooks are kept but never called: installing, uninstalling and
-// updating happen outside this process (the shell handles its own uninstall
-// switch), and updates are never applied at start-up.
+// before-uninstall: a process started with "--veloapp-uninstall" as its
+// first argument (ASCII case-insensitively) is being uninstalled; the hook
+// runs instead of the others, and the program then does what its switch
+// says.
+//
+// The other hooks are kept but never called: installing and updating happen
+// outside this process, and updates are never applied at start-up.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "updater/client/installation.h"
 #include "updater/client/update_client.h"
@@ -31,7 +38,17 @@ namespace VirelantDesktop::update_client {
 struct StartupHooks {
   tuc_hook_callback firstRun = nullptr;
   tuc_hook_callback restarted = nullptr;
+  tuc_hook_callback beforeUninstall = nullptr;
 };
+
+inline constexpr const char* kUninstallArgument = "--veloapp-uninstall";
+
+// Whether `arguments` (program name first) start an uninstall.
+bool IsUninstallRun(const std::vector<std::string>& arguments);
+
+// Runs the before-uninstall hook, with the installation's version when it
+// can be found ("" otherwise).
+void RunUninstallHook(const StartupHooks& hooks, void* userData);
 
 // Runs the hooks that are due for `installation`, with its version.
 void RunStartupHooks(const Installation& installation, const StartupHooks& hooks, void* userData);

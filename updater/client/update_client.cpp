@@ -43,6 +43,7 @@ thread_local std::string t_lastError;
 
 std::atomic<tuc_hook_callback> g_firstRunHook{nullptr};
 std::atomic<tuc_hook_callback> g_restartedHook{nullptr};
+std::atomic<tuc_hook_callback> g_beforeUninstallHook{nullptr};
 
 void SetLastError(const char* text) noexcept {
   try {
@@ -306,7 +307,7 @@ TUC_EXPORT size_t tuc_get_last_error(char* buffer, size_t length) { return CopyO
 // updates are only applied by the helper, never at start-up.
 TUC_EXPORT void tuc_app_set_auto_apply_on_startup(bool auto_apply) { (void)auto_apply; }
 TUC_EXPORT void tuc_app_set_hook_after_install(tuc_hook_callback hook) { (void)hook; }
-TUC_EXPORT void tuc_app_set_hook_before_uninstall(tuc_hook_callback hook) { (void)hook; }
+TUC_EXPORT void tuc_app_set_hook_before_uninstall(tuc_hook_callback hook) { g_beforeUninstallHook = hook; }
 TUC_EXPORT void tuc_app_set_hook_before_update(tuc_hook_callback hook) { (void)hook; }
 TUC_EXPORT void tuc_app_set_hook_after_update(tuc_hook_callback hook) { (void)hook; }
 TUC_EXPORT void tuc_app_set_hook_first_run(tuc_hook_callback hook) { g_firstRunHook = hook; }
@@ -317,6 +318,11 @@ TUC_EXPORT void tuc_app_run(void* user_data) {
     uc::StartupHooks hooks;
     hooks.firstRun = g_firstRunHook;
     hooks.restarted = g_restartedHook;
+    hooks.beforeUninstall = g_beforeUninstallHook;
+    if (uc::IsUninstallRun(uc::os::OwnArguments())) {
+      uc::RunUninstallHook(hooks, user_data);
+      return 0;
+    }
     uc::RunStartupHooks(uc::LocateInstallation(), hooks, user_data);
     return 0;
   });

@@ -478,4 +478,12 @@ int InheritedPidfd(int fd, int pid) noexcept {
   return -1;
 }
 
+std::vector<std::string> OwnArguments() {
+  std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+  std::vector<std::string> arguments;
+  std::string argument;
+  while (std::getline(cmdline, argument, '\0')) arguments.push_back(argument);
+  return arguments;
+}
+
 }  // namespace VirelantDesktop::update_client::os
