@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/product_fonts.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/x11_probe.h"
 
@@ -51,6 +52,10 @@ class ShellDesktop : public ::testing::Test {
       std::filesystem::create_directory(home_.Join(folder));
       std::filesystem::permissions(home_.Join(folder), std::filesystem::perms::owner_all);
     }
+    // Fonts as an earlier start left them: the shell runs on in the process
+    // the test started (a first start relaunches itself).
+    const std::string executable = TALVEK_PATH;
+    PreinstallProductFonts(home_.Join("data"), executable.substr(0, executable.rfind('/')));
     // The display and the session bus stay the suite's.
     environment_ = WithVariables(CurrentEnvironment(), {{"HOME", home_.Join("home")},
                                                         {"XDG_DATA_HOME", home_.Join("data")},

@@ -3,7 +3,8 @@
 //
 //   driver [--out FILE] [--ca FILE] COMMAND [FEED-URL] [-- RESTART-ARG...]
 //
-// Commands: info, check, download, pending, apply, apply-restart, hooks.
+// Commands: info, check, download, pending, apply, apply-restart, hooks,
+// --veloapp-uninstall.
 // Results (failures included) go to standard output, one "key value" line
 // each, and are also appended to FILE (the apply helper starts restarted programs with standard
 // output on /dev/null).
@@ -70,6 +71,7 @@ std::string ExecutableDir() {
 void OnProgress(void*, size_t percent) { Emit("progress " + std::to_string(percent)); }
 void OnFirstRun(void*, const char* version) { Emit("first-run " + Text(version)); }
 void OnRestarted(void*, const char* version) { Emit("restarted " + Text(version)); }
+void OnBeforeUninstall(void*, const char* version) { Emit("before-uninstall " + Text(version)); }
 
 }  // namespace
 
@@ -98,9 +100,12 @@ int main(int argc, char** argv) {
   }
   if (!caFile.empty()) TUC(tuc_set_trust_for_testing)(caFile.c_str(), nullptr);
 
-  if (command == "hooks") {
+  // "hooks" runs the start-up hooks; the uninstall switch as the command
+  // (argv[1]) is a start to uninstall.
+  if (command == "hooks" || command == "--veloapp-uninstall" || command == "--VeloApp-Uninstall") {
     TUC(tuc_app_set_hook_first_run)(&OnFirstRun);
     TUC(tuc_app_set_hook_restarted)(&OnRestarted);
+    TUC(tuc_app_set_hook_before_uninstall)(&OnBeforeUninstall);
     TUC(tuc_app_run)(nullptr);
     Emit("hooks done");
     return 0;
