@@ -392,7 +392,7 @@ TEST(UpdateClientRoundTripTest, PackedDownloadedAppliedAndRestarted) {
 
   // A start to uninstall runs the before-uninstall hook alone (and marks no
   // first run); then the first start of the installation, then an ordinary one.
-  EXPECT_EQ(RunDriver(root, {"--VeloApp-Uninstall"}), "before-uninstall 1.0.0\nhooks done\n");
+  EXPECT_EQ(RunDriver(root, {"--VeloApp-Uninstall"}, /*trustTestCa=*/false), "before-uninstall 1.0.0\nhooks done\n");
   EXPECT_NE(RunDriver(root, {"--out", events, "hooks"}).find("first-run 1.0.0\n"), std::string::npos);
   EXPECT_EQ(RunDriver(root, {"hooks"}), "hooks done\n");
 
