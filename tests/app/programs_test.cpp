@@ -58,6 +58,9 @@ TEST_F(Talvek, ASecondStartHandsOverAndExitsZero) {
   Child uninstall({TALVEK_PATH, "--VELOAPP-UNINSTALL"});
   EXPECT_EQ(uninstall.Wait(std::chrono::seconds(5)), 0) << "the uninstall switch needs no lock";
 
+  // The uninstall took the fonts away; without them the next start would
+  // relaunch itself.
+  VirelantDesktop::testing::PreinstallProductFonts(std::getenv("XDG_DATA_HOME"), ExecutableDir());
   first.Signal(SIGKILL);  // a killed instance must not block the next start
   EXPECT_EQ(first.Wait(std::chrono::seconds(5)), 128 + SIGKILL);
   Child third({TALVEK_PATH});
