@@ -22,6 +22,7 @@ namespace VirelantDesktop::platform {
 struct FontRegistryValue {
   std::string name;
   std::string data;
+  bool operator==(const FontRegistryValue&) const = default;
 };
 
 inline constexpr size_t kMaxFontRegistryBytes = size_t{1} << 20;
