@@ -29,8 +29,9 @@ inline constexpr size_t kMaxFontRegistryBytes = size_t{1} << 20;
 
 // The values in `text`, in file order; empty when it is not a JSON object.
 std::vector<FontRegistryValue> ParseFontRegistry(std::string_view text);
-// The file content for `values`; nullopt when a name or data is not valid
-// UTF-8 (JSON cannot hold it).
+// The file content for `values` (the later of two names equal but for ASCII
+// case left out, data cut at NUL); nullopt when a name or data is not valid
+// UTF-8 (JSON cannot hold it) or the text would exceed kMaxFontRegistryBytes.
 std::optional<std::string> SerializeFontRegistry(const std::vector<FontRegistryValue>& values);
 
 // The registration file at a fixed path. Not thread-safe: one process
