@@ -5,6 +5,7 @@
 
 #include "host/host_core.h"
 #include "host/js_convert.h"
+#include "host/js_runtime.h"
 #include "host/jsc_string.h"
 #include "render/document_position.h"
 #include "render/estimated_text_measurer.h"
@@ -356,7 +357,22 @@ void FabricUIManager::SetConstraints(const render::LayoutConstraints& constraint
 void FabricUIManager::Mount(render::MountTransaction transaction) {
   ReleaseDeleted(transaction);
   if (transaction.ops.empty()) return;
+  const render::Tag rootTag = transaction.rootTag;
+  auto layouts = layouts_.Collect(transaction, [this, rootTag](render::Tag tag) -> render::ViewModelPtr {
+    const auto surface = surfaces_.find(rootTag);
+    if (surface == surfaces_.end()) return nullptr;
+    const render::ShadowNodePtr node = surface->second->Find(tag);
+    return node ? node->model : nullptr;
+  });
   if (options_.mount) options_.mount(std::move(transaction));
+  // Heard after the commit that laid the views out, never inside it.
+  for (auto& event : layouts) {
+    core_->PostJs([event] {
+      if (auto* runtime = JsRuntime::Current()) {
+        runtime->DispatchViewEvent(event.tag, "topLayout", render::LayoutEventPayload(event.frame));
+      }
+    });
+  }
 }
 
 void FabricUIManager::ReleaseDeleted(const render::MountTransaction& transaction) {

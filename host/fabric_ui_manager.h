@@ -20,6 +20,7 @@
 
 #include "bridge/js_value.h"
 #include "host/render_options.h"
+#include "render/layout_events.h"
 #include "render/shadow_node.h"
 #include "render/surface_tree.h"
 
@@ -100,6 +101,7 @@ class FabricUIManager {
   std::unordered_map<render::Tag, JSObjectRef> handles_;
   std::map<render::Tag, std::unique_ptr<render::SurfaceTree>> surfaces_;
   std::set<std::string> warned_;
+  render::LayoutReporter layouts_;  // the frames onLayout listeners last heard
   EventPriority currentPriority_ = EventPriority::Default;
 };
 

@@ -17,6 +17,8 @@ const ViewModelPtr& EmptyModel() {
   return model;
 }
 
+Affine ChildrenOffset(const MountedView& view) { return Translation(-view.scrollOffset.x, -view.scrollOffset.y); }
+
 bool Contains(const Rect& outer, const Rect& inner) {
   return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
          inner.y + inner.height <= outer.y + outer.height;
@@ -83,9 +85,10 @@ std::optional<Affine> MountedTree::AbsoluteTransform(Tag tag) const {
   std::vector<Tag> path = PathTo(tag);
   if (path.empty()) return std::nullopt;
   Affine m;
-  for (Tag t : path) {
-    const MountedView& view = *Find(t);
+  for (size_t i = 0; i < path.size(); ++i) {
+    const MountedView& view = *Find(path[i]);
     m = Multiply(m, LocalToParent(view.layout.frame, view.model->style.transform));
+    if (i + 1 < path.size()) m = Multiply(m, ChildrenOffset(view));
   }
   return m;
 }
@@ -119,9 +122,10 @@ Rect MountedTree::SubtreeBounds(const MountedView& view, const Affine& parentToA
   if (depth > kMaxViewDepth) return {};
   const Affine m = Multiply(parentToAbsolute, LocalToParent(view.layout.frame, style.transform));
   const Rect own = BoundingBox(m, {0, 0, view.layout.frame.width, view.layout.frame.height});
+  const Affine inner = Multiply(m, ChildrenOffset(view));
   Rect children;
   for (Tag childTag : view.children) {
-    if (const MountedView* child = Find(childTag)) children = Union(children, SubtreeBounds(*child, m, depth + 1));
+    if (const MountedView* child = Find(childTag)) children = Union(children, SubtreeBounds(*child, inner, depth + 1));
   }
   if (style.overflowHidden) children = Intersection(children, own);
   return Union(own, children);
@@ -179,6 +183,7 @@ void MountedTree::Apply(const MountTransaction& transaction) {
     }
   }
 
+  const std::vector<KeptPosition> kept = FindKeptPositions();
   for (const MountOp& op : transaction.ops) {
     switch (op.kind) {
       case MountKind::Create: {
@@ -198,6 +203,12 @@ void MountedTree::Apply(const MountTransaction& transaction) {
         view.tag = op.tag;
         view.model = op.model ? op.model : EmptyModel();
         view.layout = op.layout;
+        if (view.model->isScrollView) {
+          scrollViews_.push_back(op.tag);
+          // Clamped once its content is in place, after this commit.
+          if (view.model->scroll.initialOffset) view.scrollOffset = *view.model->scroll.initialOffset;
+          if (view.scrollOffset != Point{}) scrolled_.push_back(op.tag);
+        }
         views_.emplace(op.tag, std::move(view));
         break;
       }
@@ -211,6 +222,8 @@ void MountedTree::Apply(const MountTransaction& transaction) {
         }
         views_.erase(op.tag);
         implicitRoots_.erase(op.tag);
+        std::erase(scrollViews_, op.tag);
+        std::erase(scrolled_, op.tag);
         break;
       }
       case MountKind::Insert: {
@@ -240,7 +253,13 @@ void MountedTree::Apply(const MountTransaction& transaction) {
         MountedView* view = Mutable(op.tag);
         if (view == nullptr || !op.model) break;
         AddSubtreeDamage(op.tag);
+        const bool wasScrollView = view->model->isScrollView;
         view->model = op.model;
+        if (op.model->isScrollView && !wasScrollView) scrollViews_.push_back(op.tag);
+        if (!op.model->isScrollView && wasScrollView) {
+          std::erase(scrollViews_, op.tag);
+          view->scrollOffset = {};
+        }
         AddSubtreeDamage(op.tag);
         break;
       }
@@ -256,6 +275,103 @@ void MountedTree::Apply(const MountTransaction& transaction) {
       }
     }
   }
+  AfterCommit(kept);
+}
+
+std::vector<MountedTree::KeptPosition> MountedTree::FindKeptPositions() const {
+  std::vector<KeptPosition> kept;
+  for (Tag tag : scrollViews_) {
+    const MountedView* view = Find(tag);
+    if (view == nullptr || !view->model->scroll.keepVisibleFromIndex || view->children.empty()) continue;
+    const MountedView* content = Find(view->children.front());
+    if (content == nullptr) continue;
+    const bool horizontal = view->model->scroll.axes == ScrollAxes::Horizontal;
+    const size_t first = static_cast<size_t>(*view->model->scroll.keepVisibleFromIndex);
+    for (size_t i = first; i < content->children.size(); ++i) {
+      const MountedView* child = Find(content->children[i]);
+      if (child == nullptr) continue;
+      const Rect& f = child->layout.frame;
+      const float end = horizontal ? content->layout.frame.x + f.x + f.width : content->layout.frame.y + f.y + f.height;
+      // The first child whose far edge is past the viewport's start.
+      if (end > (horizontal ? view->scrollOffset.x : view->scrollOffset.y) || i + 1 == content->children.size()) {
+        kept.push_back({tag, child->tag, {f.x, f.y}});
+        break;
+      }
+    }
+  }
+  return kept;
+}
+
+void MountedTree::AfterCommit(const std::vector<KeptPosition>& kept) {
+  for (const KeptPosition& k : kept) {
+    MountedView* view = Mutable(k.scrollView);
+    const MountedView* child = Find(k.child);
+    if (view == nullptr || child == nullptr || view->children.empty() || child->parent != view->children.front()) {
+      continue;
+    }
+    Point offset{view->scrollOffset.x + child->layout.frame.x - k.childOrigin.x,
+                 view->scrollOffset.y + child->layout.frame.y - k.childOrigin.y};
+    const auto& scroll = view->model->scroll;
+    if (scroll.autoscrollToStartThreshold) {
+      const bool horizontal = scroll.axes == ScrollAxes::Horizontal;
+      const float before = horizontal ? view->scrollOffset.x : view->scrollOffset.y;
+      if (before <= *scroll.autoscrollToStartThreshold) offset = {};
+    }
+    SetScrollOffset(*view, offset);
+  }
+  // Every scroll view stays within its (maybe smaller) extent.
+  for (Tag tag : scrollViews_) {
+    if (MountedView* view = Mutable(tag)) SetScrollOffset(*view, view->scrollOffset);
+  }
+}
+
+std::optional<ScrollMetrics> MountedTree::Scroll(Tag tag) const {
+  const MountedView* view = Find(tag);
+  if (view == nullptr || !view->model->isScrollView) return std::nullopt;
+  ScrollMetrics metrics;
+  metrics.viewport = {view->layout.frame.width, view->layout.frame.height};
+  if (!view->children.empty()) {
+    if (const MountedView* content = Find(view->children.front())) {
+      metrics.content = {content->layout.frame.width, content->layout.frame.height};
+    }
+  }
+  metrics.max = MaxScrollOffset(view->model->scroll, metrics.viewport, metrics.content);
+  metrics.offset = view->scrollOffset;
+  return metrics;
+}
+
+bool MountedTree::SetScrollOffset(MountedView& view, Point offset) {
+  const auto metrics = Scroll(view.tag);
+  if (!metrics) return false;
+  const Point clamped = ClampScrollOffset(offset, metrics->max);
+  if (clamped == view.scrollOffset) return false;
+  AddSubtreeDamage(view.tag);
+  view.scrollOffset = clamped;
+  AddSubtreeDamage(view.tag);
+  if (std::find(scrolled_.begin(), scrolled_.end(), view.tag) == scrolled_.end()) scrolled_.push_back(view.tag);
+  return true;
+}
+
+bool MountedTree::ScrollTo(Tag tag, Point offset) {
+  MountedView* view = Mutable(tag);
+  return view != nullptr && SetScrollOffset(*view, offset);
+}
+
+std::vector<Tag> MountedTree::TakeScrolled() {
+  std::vector<Tag> taken;
+  taken.swap(scrolled_);
+  return taken;
+}
+
+std::vector<Tag> MountedTree::ScrollViewsAt(Tag rootTag, Point p) const {
+  std::vector<Tag> found;
+  const std::optional<Tag> hit = HitTest(rootTag, p);
+  if (!hit) return found;
+  std::vector<Tag> path = PathTo(*hit);
+  for (auto it = path.rbegin(); it != path.rend(); ++it) {
+    if (const MountedView* view = Find(*it); view != nullptr && view->model->isScrollView) found.push_back(*it);
+  }
+  return found;
 }
 
 void MountedTree::RemoveSurface(Tag rootTag) {
@@ -272,6 +388,8 @@ void MountedTree::RemoveSurface(Tag rootTag) {
   surfaces_.erase(rootTag);
   implicitRoots_.erase(rootTag);
   damage_.erase(rootTag);
+  std::erase_if(scrollViews_, [this](Tag tag) { return !views_.count(tag); });
+  std::erase_if(scrolled_, [this](Tag tag) { return !views_.count(tag); });
 }
 
 std::vector<Rect> MountedTree::Damage(Tag rootTag) const {
@@ -311,7 +429,8 @@ std::optional<Tag> MountedTree::HitView(const MountedView& view, Point inParent,
     for (auto it = view.children.rbegin(); it != view.children.rend(); ++it) {
       const MountedView* child = Find(*it);
       if (child == nullptr) continue;
-      if (std::optional<Tag> hit = HitView(*child, p, depth + 1, local)) return hit;
+      const Point inContent{p.x + view.scrollOffset.x, p.y + view.scrollOffset.y};
+      if (std::optional<Tag> hit = HitView(*child, inContent, depth + 1, local)) return hit;
     }
   }
   if (style.pointerEvents != PointerEvents::BoxNone && inside) {

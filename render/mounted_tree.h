@@ -20,6 +20,17 @@ struct MountedView {
   LayoutMetrics layout;
   Tag parent = 0;  // 0: not attached
   std::vector<Tag> children;
+  // Scroll views: the content point at the viewport's top-left corner (the
+  // children are drawn moved by minus this).
+  Point scrollOffset;
+};
+
+// Where a scroll view stands.
+struct ScrollMetrics {
+  Point offset;
+  Point max;      // the largest offset on each axis
+  Size viewport;  // the scroll view's own size
+  Size content;   // its content view's size
 };
 
 // Trees deeper than this are cut off when drawing and hit testing (so a
@@ -64,6 +75,17 @@ class MountedTree {
   std::vector<Rect> TakeDamage(Tag rootTag);
   std::vector<Rect> TakeDamage();
 
+  // A scroll view's place; nullopt for any other view.
+  std::optional<ScrollMetrics> Scroll(Tag tag) const;
+  // Moves a scroll view's content to `offset` (clamped to its extent);
+  // true when it moved. Its area is damaged and it counts as scrolled.
+  bool ScrollTo(Tag tag, Point offset);
+  // The scroll views that moved since the last call, by input, command or a
+  // commit (the extent shrank, a kept position, an initial offset).
+  std::vector<Tag> TakeScrolled();
+  // The scroll views under `p` (absolute logical pixels), innermost first.
+  std::vector<Tag> ScrollViewsAt(Tag rootTag, Point p) const;
+
   // The view under `p` (absolute logical pixels): later children above
   // earlier ones, children outside an overflow-hidden parent's rounded
   // rect not hit, transforms inverted, pointerEvents honoured. `local`
@@ -79,11 +101,23 @@ class MountedTree {
   void AddSubtreeDamage(Tag tag);
   void AddDamage(Tag root, Rect rect);
   std::optional<Tag> HitView(const MountedView& view, Point inParent, int depth, Point* local) const;
+  bool SetScrollOffset(MountedView& view, Point offset);
+  // What a commit must keep: the first visible child of a scroll view that
+  // asks to keep its content's visible position, and where it was.
+  struct KeptPosition {
+    Tag scrollView = 0;
+    Tag child = 0;
+    Point childOrigin;
+  };
+  std::vector<KeptPosition> FindKeptPositions() const;
+  void AfterCommit(const std::vector<KeptPosition>& kept);
 
   std::unordered_map<Tag, MountedView> views_;
   std::unordered_map<Tag, LayoutConstraints> surfaces_;
   std::unordered_map<Tag, bool> implicitRoots_;  // root made without a Create: sized from the constraints
   std::map<Tag, std::vector<Rect>> damage_;
+  std::vector<Tag> scrollViews_;  // the scroll views, in creation order
+  std::vector<Tag> scrolled_;     // moved since TakeScrolled
 };
 
 }  // namespace VirelantDesktop::render

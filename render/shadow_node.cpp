@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "render/scroll_view.h"
 #include "render/view_props.h"
 
 namespace VirelantDesktop::render {
@@ -37,6 +38,13 @@ void BuildFromProps(ShadowNode& node) {
   if (node.kind == ViewKind::Paragraph) model->paragraph = ParseParagraphAttributes(node.props);
   if (node.kind == ViewKind::Image) model->image = ParseImageProps(node.props);
   model->wantsHover = WantsHover(node.props);
+  if (const auto it = node.props.find("onLayout"); it != node.props.end() && it->is_boolean()) {
+    model->wantsLayout = it->get<bool>();
+  }
+  if (IsScrollViewComponent(node.componentName)) {
+    model->isScrollView = true;
+    model->scroll = ParseScrollProps(node.componentName, node.props);
+  }
   if (const auto it = node.props.find("testID"); it != node.props.end() && it->is_string()) {
     model->testID = it->get<std::string>();
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "render/render_types.h"
+#include "render/scroll_view.h"
 
 namespace VirelantDesktop::render {
 
@@ -130,6 +131,10 @@ struct ViewModel {
   ImageProps image;
   // Events the JS side listens to (from the props' event flags), e.g. hover.
   bool wantsHover = false;
+  bool wantsLayout = false;  // onLayout
+  // Scroll views only.
+  bool isScrollView = false;
+  ScrollProps scroll;
   std::string testID;
   std::string nativeID;
 };

@@ -84,4 +84,18 @@ function Pressable(props) {
   );
 }
 
-module.exports = { View, Text, Image, Pressable, TextAncestor };
+// A scroll view as React Native's draws it: the host scroll view around one
+// content view holding the children. The ref is the scroll view's, for
+// dispatchCommand(ref, 'scrollTo', [x, y, animated]) and 'scrollToEnd'.
+const ScrollView = React.forwardRef(function ScrollView(props, ref) {
+  const { children, contentContainerStyle, horizontal, style, ...rest } = props;
+  const base = { flexGrow: 1, flexShrink: 1, overflow: 'scroll', flexDirection: horizontal ? 'row' : 'column' };
+  const content = h(
+    'RCTScrollContentView',
+    { collapsable: false, style: [horizontal ? { flexDirection: 'row' } : null, contentContainerStyle] },
+    children
+  );
+  return h('RCTScrollView', Object.assign({}, rest, { ref, horizontal: !!horizontal, style: [base, style] }), content);
+});
+
+module.exports = { View, Text, Image, Pressable, ScrollView, TextAncestor };

@@ -6,7 +6,7 @@
 
 const React = require('react');
 const ReactFabric = require('react-native/Libraries/Renderer/implementations/ReactFabric-prod.js');
-const { View, Text, Image, Pressable } = require('./components');
+const { View, Text, Image, Pressable, ScrollView } = require('./components');
 const registry = require('./view_configs');
 
 function isComponentType(value) {
@@ -54,6 +54,7 @@ module.exports = {
   Text,
   Image,
   Pressable,
+  ScrollView,
   registerViewConfig: registry.register,
   requireNativeComponent: registry.requireNativeComponent,
   // Sends a command to a native component's view: (ref.current, name, args).

@@ -193,6 +193,30 @@ register(
   )
 );
 
+register(
+  'RCTScrollView',
+  viewConfig(
+    'RCTScrollView',
+    Object.assign(
+      {},
+      commonAttributes,
+      table(
+        [
+          'horizontal', 'scrollEnabled', 'scrollEventThrottle', 'showsVerticalScrollIndicator',
+          'showsHorizontalScrollIndicator', 'contentOffset', 'maintainVisibleContentPosition',
+        ],
+        true
+      )
+    ),
+    {
+      topScroll: { registrationName: 'onScroll' },
+      topMomentumScrollBegin: { registrationName: 'onMomentumScrollBegin' },
+      topMomentumScrollEnd: { registrationName: 'onMomentumScrollEnd' },
+    }
+  )
+);
+register('RCTScrollContentView', viewConfig('RCTScrollContentView', commonAttributes));
+
 // ---- native components -----------------------------------------------------------
 
 // The view config of a component registered with the host through its view

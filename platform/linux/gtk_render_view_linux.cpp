@@ -15,6 +15,7 @@
 #include "render/components/tree_painter.h"
 #include "render/mounted_tree.h"
 #include "render/native_views.h"
+#include "render/scroll_input.h"
 #include "render/touch_events.h"
 
 namespace VirelantDesktop::platform {
@@ -152,13 +153,15 @@ class GtkRenderView final : public RenderView {
     gtk_widget_set_hexpand(area_, TRUE);
     gtk_widget_set_vexpand(area_, TRUE);
     gtk_widget_add_events(area_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
-                                     GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK);
+                                     GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK | GDK_SCROLL_MASK |
+                                     GDK_SMOOTH_SCROLL_MASK);
     g_signal_connect(area_, "draw", G_CALLBACK(&GtkRenderView::OnDraw), this);
     g_signal_connect(area_, "size-allocate", G_CALLBACK(&GtkRenderView::OnSizeAllocate), this);
     g_signal_connect(area_, "button-press-event", G_CALLBACK(&GtkRenderView::OnButtonPress), this);
     g_signal_connect(area_, "button-release-event", G_CALLBACK(&GtkRenderView::OnButtonRelease), this);
     g_signal_connect(area_, "motion-notify-event", G_CALLBACK(&GtkRenderView::OnMotion), this);
     g_signal_connect(area_, "leave-notify-event", G_CALLBACK(&GtkRenderView::OnLeave), this);
+    g_signal_connect(area_, "scroll-event", G_CALLBACK(&GtkRenderView::OnScroll), this);
     g_signal_connect(area_, "grab-broken-event", G_CALLBACK(&GtkRenderView::OnGrabBroken), this);
     g_signal_connect(area_, "notify::scale-factor", G_CALLBACK(&GtkRenderView::OnScaleChanged), this);
     gtk_container_add(GTK_CONTAINER(overlay_), area_);
@@ -185,6 +188,8 @@ class GtkRenderView final : public RenderView {
       g_signal_handler_disconnect(settings_, themeNameHandler_);
       g_object_unref(settings_);
     }
+    if (tickId_ != 0) gtk_widget_remove_tick_callback(area_, tickId_);
+    if (scrollTimer_ != 0) g_source_remove(scrollTimer_);
     loader_.reset();  // no more decoded images after this
     natives_->UnmountAll();
     inbox_->Close();
@@ -210,6 +215,11 @@ class GtkRenderView final : public RenderView {
 
   void Command(Tag tag, std::string command, JSValue args) override {
     inbox_->PostTask([this, tag, command = std::move(command), args = std::move(args)] {
+      if (tree_.Scroll(tag)) {
+        scroller_.Command(tree_, tag, command, args, NowMs());
+        ScrollChanged();
+        return;
+      }
       natives_->Command(tag, command, args);
     });
   }
@@ -238,6 +248,11 @@ class GtkRenderView final : public RenderView {
     }
     runTasksUpTo(applied);
     for (auto& loaded : images) Loaded(std::move(loaded));
+    if (!commits.empty()) ScrollChanged();
+    QueueDamage();
+  }
+
+  void QueueDamage() {
     for (const render::Rect& rect : tree_.TakeDamage(rootTag_)) {
       const int x = static_cast<int>(std::floor(rect.x)) - 1;
       const int y = static_cast<int>(std::floor(rect.y)) - 1;
@@ -327,6 +342,67 @@ class GtkRenderView final : public RenderView {
     for (auto& event : events) {
       if (events_.viewEvent) events_.viewEvent(event.target, std::move(event.type), std::move(event.payload));
     }
+  }
+
+  // ---- scrolling ------------------------------------------------------------------------
+
+  static double NowMs() { return static_cast<double>(g_get_monotonic_time()) / 1000.0; }
+
+  static gboolean OnScroll(GtkWidget*, GdkEventScroll* event, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    const double now = NowMs();
+    if (gdk_event_is_scroll_stop_event(reinterpret_cast<GdkEvent*>(event))) {
+      self->scroller_.TouchpadStop(self->tree_, now);
+      self->ScrollChanged();
+      return TRUE;
+    }
+    render::Point delta;
+    bool smooth = false;
+    switch (event->direction) {
+      case GDK_SCROLL_UP: delta = {0, -1}; break;
+      case GDK_SCROLL_DOWN: delta = {0, 1}; break;
+      case GDK_SCROLL_LEFT: delta = {-1, 0}; break;
+      case GDK_SCROLL_RIGHT: delta = {1, 0}; break;
+      case GDK_SCROLL_SMOOTH:
+        delta = {static_cast<float>(event->delta_x), static_cast<float>(event->delta_y)};
+        smooth = true;
+        break;
+    }
+    // Shift turns a wheel sideways, as the toolkit's scrolled windows do.
+    if ((event->state & GDK_SHIFT_MASK) != 0 && delta.x == 0) std::swap(delta.x, delta.y);
+    const render::Point at{static_cast<float>(event->x), static_cast<float>(event->y)};
+    if (self->scroller_.Wheel(self->tree_, self->rootTag_, at, delta, smooth, now)) self->ScrollChanged();
+    return TRUE;
+  }
+
+  // After anything that may have moved a scroll view: its events, its
+  // drawing, and the frame clock while an animation runs.
+  void ScrollChanged() {
+    EmitAll(scroller_.TakeEvents(tree_, NowMs()));
+    QueueDamage();
+    if (scroller_.Animating() && tickId_ == 0) {
+      tickId_ = gtk_widget_add_tick_callback(area_, &GtkRenderView::OnTick, this, nullptr);
+    }
+    const double due = scroller_.NextDueMs();
+    if (due > 0 && scrollTimer_ == 0) {
+      const double wait = std::max(1.0, due - NowMs());
+      scrollTimer_ = g_timeout_add(static_cast<guint>(std::ceil(wait)), &GtkRenderView::OnScrollTimer, this);
+    }
+  }
+
+  static gboolean OnTick(GtkWidget*, GdkFrameClock*, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    const bool more = self->scroller_.Tick(self->tree_, NowMs());
+    if (!more) self->tickId_ = 0;
+    self->ScrollChanged();
+    return more ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+  }
+
+  static gboolean OnScrollTimer(gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    self->scrollTimer_ = 0;
+    self->ScrollChanged();
+    return G_SOURCE_REMOVE;
   }
 
   // ---- drawing --------------------------------------------------------------------------
@@ -458,6 +534,9 @@ class GtkRenderView final : public RenderView {
   render::TouchTracker touches_;
   render::HoverTracker hover_;
   render::Cursor cursor_ = render::Cursor::Auto;
+  render::ScrollController scroller_;
+  guint tickId_ = 0;       // the frame clock's callback while a scroll animates
+  guint scrollTimer_ = 0;  // the held-back scroll events' timeout
   std::unordered_map<Tag, std::string> imageOf_;       // image view -> its source
   std::unordered_map<std::string, std::string> failed_;  // URI -> why it cannot be drawn
   std::set<std::string> requested_;

@@ -8,10 +8,31 @@ namespace VirelantDesktop::render {
 
 namespace {
 
+// A grey that reads on light and dark content alike.
+constexpr Color kIndicatorColor{140, 128, 128, 128};
+
 struct Walk {
   const MountedTree& tree;
   Canvas& canvas;
   const PaintOptions& options;
+
+  void PaintScrollIndicators(const MountedView& view) {
+    const auto metrics = tree.Scroll(view.tag);
+    if (!metrics) return;
+    const ScrollProps& props = view.model->scroll;
+    constexpr float r = kIndicatorThickness / 2;
+    const CornerRadii round{r, r, r, r};
+    if (props.showsVerticalIndicator) {
+      if (auto thumb = VerticalIndicator(metrics->offset, metrics->max, metrics->viewport, metrics->content)) {
+        canvas.FillRoundedRect(*thumb, round, kIndicatorColor);
+      }
+    }
+    if (props.showsHorizontalIndicator) {
+      if (auto thumb = HorizontalIndicator(metrics->offset, metrics->max, metrics->viewport, metrics->content)) {
+        canvas.FillRoundedRect(*thumb, round, kIndicatorColor);
+      }
+    }
+  }
 
   // `visible`: the absolute area still drawable (nullopt: everywhere).
   void Paint(const MountedView& view, const Affine& parentToAbsolute, std::optional<Rect> visible, int depth) {
@@ -54,9 +75,15 @@ struct Walk {
         canvas.Save();
         canvas.ClipRoundedRect(box, style.borderRadius);
       }
+      const Point offset = view.scrollOffset;
+      const Affine inner = Multiply(m, Translation(-offset.x, -offset.y));
+      canvas.Save();
+      canvas.Translate(-offset.x, -offset.y);
       for (Tag childTag : view.children) {
-        if (const MountedView* child = tree.Find(childTag)) Paint(*child, m, visible, depth + 1);
+        if (const MountedView* child = tree.Find(childTag)) Paint(*child, inner, visible, depth + 1);
       }
+      canvas.Restore();
+      if (view.model->isScrollView && ownVisible) PaintScrollIndicators(view);
       if (style.overflowHidden) canvas.Restore();
     }
     if (group) canvas.PopGroupOpacity();

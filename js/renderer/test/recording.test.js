@@ -152,7 +152,7 @@ function createHost() {
   function dispatch(tag, type, nativeEvent) {
     assert.ok(eventHandler, 'the renderer registered no event handler');
     assert.ok(handles.has(tag), 'no instance handle for tag ' + tag);
-    priority = type === 'topTouchMove' ? 2 : 1;
+    priority = type === 'topTouchMove' || type === 'topScroll' ? 2 : 1;
     try {
       eventHandler(handles.get(tag), type, nativeEvent);
       return null;
@@ -354,6 +354,20 @@ check('touch events without touch lists and events nobody declares are handled q
   assert.strictEqual(host.dispatch(counter.tag, 'topLayout', null), null);
   await host.settle();
   assert.strictEqual(textOf(findByTestID(host.committed.get(1), 'counter')), 'Pressed 14');
+});
+
+check('a scroll view: the host scroll view around its content view, onScroll hears the offset', async () => {
+  host.start('ScrollDemo', 21);
+  await host.settle();
+  const list = findByTestID(host.committed.get(21), 'list');
+  assert.strictEqual(list.viewName, 'RCTScrollView');
+  assert.strictEqual(list.props.scrollEventThrottle, 16);
+  assert.strictEqual(list.children[0].viewName, 'RCTScrollContentView');
+  assert.strictEqual(host.dispatch(list.tag, 'topScroll', { contentOffset: { x: 0, y: 30 } }), null);
+  await host.settle();
+  assert.strictEqual(textOf(findByTestID(host.committed.get(21), 'list')), 'at 30');
+  host.context.__talvekRenderer.unmount(21);
+  await host.settle();
 });
 
 check('a component that throws while rendering empties only its own root and reaches the host', async () => {

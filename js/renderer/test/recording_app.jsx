@@ -1,7 +1,7 @@
 // The app the recording test renders: a paragraph with a nested span, an
 // image, a counter button, a button whose handler throws after updating
 // state, and a Pressable nested in another.
-import { React, View, Text, Image, Pressable } from 'talvek-renderer';
+import { React, View, Text, Image, Pressable, ScrollView } from 'talvek-renderer';
 
 function App() {
   const [count, setCount] = React.useState(0);
@@ -39,9 +39,20 @@ function App() {
   );
 }
 
+// A scroll view that shows where it was scrolled to.
+function ScrollDemo() {
+  const [y, setY] = React.useState(0);
+  return (
+    <ScrollView testID="list" scrollEventThrottle={16} onScroll={(e) => setY(e.nativeEvent.contentOffset.y)}>
+      <Text>{`at ${y}`}</Text>
+    </ScrollView>
+  );
+}
+
 function Broken() {
   throw new Error('render failed');
 }
 
 AppRegistry.registerComponent('RecordingDemo', () => App);
 AppRegistry.registerComponent('Broken', () => Broken);
+AppRegistry.registerComponent('ScrollDemo', () => ScrollDemo);

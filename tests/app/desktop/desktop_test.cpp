@@ -619,6 +619,69 @@ TEST_F(ShellDesktop, AReactAppDrawsItsViewsPressesRedrawAndResizingLaysOutAgain)
   EXPECT_TRUE(shell.Running());
 }
 
+// A long list scrolls under the wheel: the bundle hears its layout and its
+// scroll positions, the rows move up under the pointer, and a command from
+// the bundle scrolls it to its end.
+TEST_F(ShellDesktop, AListScrollsUnderTheWheelAndToItsEndOnCommand) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, ReadBundle(SCROLL_APP_BUNDLE));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+  ASSERT_NE(display, nullptr);
+  ASSERT_TRUE(shell.WaitForOutput("list layout ", kStartTimeout)) << shell.output();
+
+  std::optional<XRect> red, blue;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        WindowPixels pixels(display.get(), window);
+        red = pixels.BoxOf({255, 0, 0});
+        blue = pixels.BoxOf({0, 0, 255});
+        return red && blue;
+      },
+      kStartTimeout))
+      << shell.output();
+  EXPECT_EQ(red->height, 40) << "the first row, whole";
+  const int listTop = red->y;
+
+  // Three notches down over the list.
+  ChildProcess wheel({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(red->x + 50),
+                      std::to_string(red->y + 100), "click", "--repeat", "3", "--delay", "30", "5"});
+  EXPECT_EQ(wheel.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("offset ", kChangeTimeout)) << shell.output();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        WindowPixels pixels(display.get(), window);
+        const auto now = pixels.BoxOf({255, 0, 0});
+        return !now || now->height < 40;
+      },
+      kChangeTimeout))
+      << "the first row moved up out of view";
+  SaveScreenshot("scrolled_list.png");
+
+  // The button scrolls to the end: the last row, green, is drawn at the
+  // bottom of the list and the bundle hears the end position.
+  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(blue->x + 50),
+                      std::to_string(blue->y + 15), "click", "1"});
+  EXPECT_EQ(click.Wait(10s), 0);
+  std::optional<XRect> green;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        green = WindowPixels(display.get(), window).BoxOf({0, 255, 0});
+        return green.has_value();
+      },
+      kChangeTimeout));
+  if (green) {
+    EXPECT_EQ(green->height, 40);
+    EXPECT_GT(green->y, listTop);
+  }
+  EXPECT_TRUE(shell.WaitForOutput("list at end", kChangeTimeout)) << shell.output();
+  SaveScreenshot("list_at_end.png");
+  EXPECT_TRUE(shell.Running());
+}
+
 // On a screen scaled twice (GDK_SCALE=2) every logical pixel of the layout
 // is two device pixels, and a click still lands on the view under it.
 TEST_F(ShellDesktop, AtTwiceTheScaleAReactAppDrawsEveryLogicalPixelAsTwo) {
