@@ -363,6 +363,27 @@ std::vector<Tag> MountedTree::TakeScrolled() {
   return taken;
 }
 
+std::vector<Tag> MountedTree::ScrollViewsIn(Tag rootTag) const {
+  std::vector<Tag> found;
+  for (Tag tag : scrollViews_) {
+    if (SurfaceOf(tag) == rootTag) found.push_back(tag);
+  }
+  return found;
+}
+
+std::optional<Rect> MountedTree::ScrollClip(Tag tag) const {
+  std::optional<Rect> clip;
+  const std::vector<Tag> path = PathTo(tag);
+  for (size_t i = 0; i + 1 < path.size(); ++i) {
+    const MountedView* view = Find(path[i]);
+    if (view == nullptr || !view->model->isScrollView) continue;
+    const auto frame = AbsoluteFrame(path[i]);
+    if (!frame) continue;
+    clip = clip ? Intersection(*clip, *frame) : *frame;
+  }
+  return clip;
+}
+
 std::vector<Tag> MountedTree::ScrollViewsAt(Tag rootTag, Point p) const {
   std::vector<Tag> found;
   const std::optional<Tag> hit = HitTest(rootTag, p);

@@ -83,6 +83,11 @@ class MountedTree {
   // The scroll views that moved since the last call, by input, command or a
   // commit (the extent shrank, a kept position, an initial offset).
   std::vector<Tag> TakeScrolled();
+  // The area of the surface the scroll views above `tag` let through (the
+  // intersection of their frames); nullopt when no scroll view is above it.
+  std::optional<Rect> ScrollClip(Tag tag) const;
+  // The scroll views attached to the surface, in creation order.
+  std::vector<Tag> ScrollViewsIn(Tag rootTag) const;
   // The scroll views under `p` (absolute logical pixels), innermost first.
   std::vector<Tag> ScrollViewsAt(Tag rootTag, Point p) const;
 

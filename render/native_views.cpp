@@ -160,11 +160,23 @@ void NativeViews::UpdateProps(View& view, const ViewModel& model) {
   Call(descriptor.updateProps, descriptor.name, "props update", view, props, old);
 }
 
+void NativeViews::Reposition(const MountedTree& tree, float pointScale) {
+  for (auto& [tag, view] : views_) Place(*view, tree, pointScale);
+}
+
 void NativeViews::Place(View& view, const MountedTree& tree, float pointScale) {
   const MountedView* mounted = tree.Find(view.tag_);
   std::optional<Rect> windowFrame;
   if (mounted != nullptr && tree.SurfaceOf(view.tag_)) windowFrame = tree.AbsoluteFrame(view.tag_);
-  const bool visible = windowFrame.has_value();
+  bool visible = windowFrame.has_value();
+  if (visible) {
+    if (const auto clip = tree.ScrollClip(view.tag_)) {
+      constexpr float kSlack = 1;  // rounding at the edges
+      const Rect& f = *windowFrame;
+      visible = f.x >= clip->x - kSlack && f.y >= clip->y - kSlack && f.x + f.width <= clip->x + clip->width + kSlack &&
+                f.y + f.height <= clip->y + clip->height + kSlack;
+    }
+  }
 
   ComponentLayoutMetrics metrics = view.metrics_;
   if (mounted != nullptr) {

@@ -48,6 +48,10 @@ class NativeViews {
 
   // Call after `tree` applied `transaction`.
   void Apply(const MountTransaction& transaction, const MountedTree& tree);
+  // Places every view again (after a scroll view moved its content). A view
+  // that is not wholly inside the scroll views above it is hidden: its
+  // widget cannot be cut at their edges.
+  void Reposition(const MountedTree& tree, float pointScale);
   // A command for the view `tag`; false when no native view has the tag.
   bool Command(Tag tag, const std::string& command, const JSValue& args);
   // Unmounts every view (the surface is going away).

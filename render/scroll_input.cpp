@@ -103,18 +103,53 @@ bool ScrollController::Command(MountedTree& tree, Tag tag, const std::string& co
   } else {
     return false;
   }
-  if (animations_.count(tag) != 0) Stop(tag, &pending_);
-  target = ClampScrollOffset(target, metrics->max);
-  if (!animated || target == metrics->offset) {
+  if (!animated) {
+    if (animations_.count(tag) != 0) Stop(tag, &pending_);
     tree.ScrollTo(tag, target);
     return true;
   }
+  AnimateTo(tree, tag, target, nowMs);
+  return true;
+}
+
+void ScrollController::AnimateTo(MountedTree& tree, Tag tag, Point target, double nowMs) {
+  const auto metrics = tree.Scroll(tag);
+  if (!metrics) return;
+  if (animations_.count(tag) != 0) Stop(tag, &pending_);
+  target = ClampScrollOffset(target, metrics->max);
+  if (target == metrics->offset) return;
   Animation animation;
   animation.from = metrics->offset;
   animation.to = target;
   animation.startMs = nowMs;
   animations_[tag] = animation;
-  return true;
+}
+
+bool ScrollController::Key(MountedTree& tree, Tag rootTag, std::optional<Point> pointer, ScrollKey key,
+                           double nowMs) {
+  std::vector<Tag> candidates = pointer ? tree.ScrollViewsAt(rootTag, *pointer) : std::vector<Tag>{};
+  if (candidates.empty()) {
+    // The largest scroll view of the surface goes first.
+    std::vector<std::pair<float, Tag>> bySize;
+    for (Tag tag : tree.ScrollViewsIn(rootTag)) {
+      if (const auto frame = tree.AbsoluteFrame(tag)) bySize.emplace_back(frame->width * frame->height, tag);
+    }
+    std::stable_sort(bySize.begin(), bySize.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [area, tag] : bySize) candidates.push_back(tag);
+  }
+  for (Tag tag : candidates) {
+    const MountedView* view = tree.Find(tag);
+    const auto metrics = tree.Scroll(tag);
+    if (view == nullptr || !metrics || !view->model->scroll.enabled) continue;
+    // An animation under way continues from where it is going.
+    const auto running = animations_.find(tag);
+    const Point from = running != animations_.end() && !running->second.momentum ? running->second.to : metrics->offset;
+    const Point to = KeyScrollOffset(key, from, metrics->max, metrics->viewport);
+    if (to == from) continue;
+    AnimateTo(tree, tag, to, nowMs);
+    return true;
+  }
+  return false;
 }
 
 void ScrollController::Stop(Tag tag, std::vector<ViewEvent>* events) {

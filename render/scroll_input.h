@@ -33,6 +33,11 @@ class ScrollController {
   // The fingers left the touchpad: the last flick goes on and slows down.
   void TouchpadStop(MountedTree& tree, double nowMs);
 
+  // A scrolling key: the innermost scroll view under `pointer` that the key
+  // moves, else the largest one on the surface that it moves; the move is
+  // animated. True when something will move.
+  bool Key(MountedTree& tree, Tag rootTag, std::optional<Point> pointer, ScrollKey key, double nowMs);
+
   // "scrollTo" [x, y, animated] and "scrollToEnd" [animated] for a scroll
   // view; false when `tag` is not one or the command is unknown (a command
   // for a view that is gone is dropped, as it would be with no view).
@@ -64,6 +69,7 @@ class ScrollController {
   };
 
   void Stop(Tag tag, std::vector<ViewEvent>* events);
+  void AnimateTo(MountedTree& tree, Tag tag, Point target, double nowMs);
 
   std::unordered_map<Tag, Animation> animations_;
   std::unordered_map<Tag, Flick> flicks_;

@@ -86,6 +86,24 @@ Point WheelScrollDelta(Point wheel, Size viewport, Point max) noexcept {
   return {wheel.x * WheelStep(viewport.width), wheel.y * WheelStep(viewport.height)};
 }
 
+Point KeyScrollOffset(ScrollKey key, Point offset, Point max, Size viewport) noexcept {
+  const bool sideways = max.y <= 0 && max.x > 0;
+  const float page = 0.9f * (sideways ? viewport.width : viewport.height);
+  Point to = offset;
+  float& along = sideways ? to.x : to.y;
+  switch (key) {
+    case ScrollKey::PageUp: along -= page; break;
+    case ScrollKey::PageDown: along += page; break;
+    case ScrollKey::Home: along = 0; break;
+    case ScrollKey::End: along = sideways ? max.x : max.y; break;
+    case ScrollKey::Up: to.y -= kKeyScrollLine; break;
+    case ScrollKey::Down: to.y += kKeyScrollLine; break;
+    case ScrollKey::Left: to.x -= kKeyScrollLine; break;
+    case ScrollKey::Right: to.x += kKeyScrollLine; break;
+  }
+  return ClampScrollOffset(to, max);
+}
+
 Props ScrollEventPayload(Point offset, Size viewport, Size content, double timestampMs) {
   return Props{{"contentOffset", {{"x", offset.x}, {"y", offset.y}}},
                {"contentInset", {{"top", 0}, {"left", 0}, {"bottom", 0}, {"right", 0}}},

@@ -58,6 +58,13 @@ float WheelStep(float length) noexcept;
 // vertical wheel over a view that scrolls only sideways moves it sideways.
 Point WheelScrollDelta(Point wheel, Size viewport, Point max) noexcept;
 
+// The keys that scroll a view and where each takes it: a page is nine
+// tenths of the viewport, a line kKeyScrollLine pixels; Home and End go to
+// the start and the end of the axis the view scrolls on (vertical first).
+enum class ScrollKey { PageUp, PageDown, Home, End, Up, Down, Left, Right };
+inline constexpr float kKeyScrollLine = 40;
+Point KeyScrollOffset(ScrollKey key, Point offset, Point max, Size viewport) noexcept;
+
 // The payload of "topScroll" and the momentum and drag events.
 Props ScrollEventPayload(Point offset, Size viewport, Size content, double timestampMs);
 

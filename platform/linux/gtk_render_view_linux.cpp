@@ -171,6 +171,15 @@ class GtkRenderView final : public RenderView {
     gtk_container_add(container, overlay_);
     gtk_widget_show_all(overlay_);
 
+    // Scrolling keys reach the window, not the drawing area (it takes no
+    // focus); only keys the focused widget and the window left alone scroll.
+    GtkWidget* top = gtk_widget_get_toplevel(overlay_);
+    if (GTK_IS_WINDOW(top)) {
+      toplevel_ = top;
+      g_object_ref(toplevel_);
+      g_signal_connect_after(toplevel_, "key-press-event", G_CALLBACK(&GtkRenderView::OnKeyPress), this);
+    }
+
     settings_ = gtk_settings_get_default();
     if (settings_ != nullptr) {
       g_object_ref(settings_);
@@ -187,6 +196,10 @@ class GtkRenderView final : public RenderView {
       g_signal_handler_disconnect(settings_, themeHandler_);
       g_signal_handler_disconnect(settings_, themeNameHandler_);
       g_object_unref(settings_);
+    }
+    if (toplevel_ != nullptr) {
+      g_signal_handlers_disconnect_by_data(toplevel_, this);
+      g_object_unref(toplevel_);
     }
     if (tickId_ != 0) gtk_widget_remove_tick_callback(area_, tickId_);
     if (scrollTimer_ != 0) g_source_remove(scrollTimer_);
@@ -375,10 +388,40 @@ class GtkRenderView final : public RenderView {
     return TRUE;
   }
 
+  static gboolean OnKeyPress(GtkWidget* window, GdkEventKey* event, gpointer data) {
+    auto* self = static_cast<GtkRenderView*>(data);
+    constexpr guint kChords = GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK | GDK_META_MASK;
+    if ((event->state & kChords) != 0) return FALSE;
+    // Keys typed into a text field are its own.
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+    if (focus != nullptr && (GTK_IS_EDITABLE(focus) || GTK_IS_TEXT_VIEW(focus))) return FALSE;
+    const bool shift = (event->state & GDK_SHIFT_MASK) != 0;
+    std::optional<render::ScrollKey> key;
+    switch (event->keyval) {
+      case GDK_KEY_Page_Up: case GDK_KEY_KP_Page_Up: key = render::ScrollKey::PageUp; break;
+      case GDK_KEY_Page_Down: case GDK_KEY_KP_Page_Down: key = render::ScrollKey::PageDown; break;
+      case GDK_KEY_space: key = shift ? render::ScrollKey::PageUp : render::ScrollKey::PageDown; break;
+      case GDK_KEY_Home: case GDK_KEY_KP_Home: key = render::ScrollKey::Home; break;
+      case GDK_KEY_End: case GDK_KEY_KP_End: key = render::ScrollKey::End; break;
+      case GDK_KEY_Up: case GDK_KEY_KP_Up: key = render::ScrollKey::Up; break;
+      case GDK_KEY_Down: case GDK_KEY_KP_Down: key = render::ScrollKey::Down; break;
+      case GDK_KEY_Left: case GDK_KEY_KP_Left: key = render::ScrollKey::Left; break;
+      case GDK_KEY_Right: case GDK_KEY_KP_Right: key = render::ScrollKey::Right; break;
+      default: return FALSE;
+    }
+    if (!self->scroller_.Key(self->tree_, self->rootTag_, self->pointer_, *key, NowMs())) return FALSE;
+    self->ScrollChanged();
+    return TRUE;
+  }
+
   // After anything that may have moved a scroll view: its events, its
   // drawing, and the frame clock while an animation runs.
   void ScrollChanged() {
     EmitAll(scroller_.TakeEvents(tree_, NowMs()));
+    if (natives_->Count() > 0) {
+      const auto constraints = tree_.Constraints(rootTag_);
+      natives_->Reposition(tree_, constraints && constraints->pointScale > 0 ? constraints->pointScale : 1);
+    }
     QueueDamage();
     if (scroller_.Animating() && tickId_ == 0) {
       tickId_ = gtk_widget_add_tick_callback(area_, &GtkRenderView::OnTick, this, nullptr);
@@ -480,6 +523,7 @@ class GtkRenderView final : public RenderView {
   static gboolean OnMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
     auto* self = static_cast<GtkRenderView*>(data);
     const auto input = Input(event->x, event->y, event->time, 1);
+    self->pointer_ = input.point;
     if (self->touches_.ActiveTouches() > 0) self->EmitAll(self->touches_.PointerMove(self->tree_, input));
     render::HoverResult hover = self->hover_.Move(self->tree_, input.point, input.timestampMs);
     self->EmitAll(std::move(hover.events));
@@ -490,6 +534,7 @@ class GtkRenderView final : public RenderView {
   static gboolean OnLeave(GtkWidget*, GdkEventCrossing* event, gpointer data) {
     auto* self = static_cast<GtkRenderView*>(data);
     if (event->mode != GDK_CROSSING_NORMAL) return FALSE;
+    self->pointer_.reset();
     render::HoverResult hover = self->hover_.Leave(
         self->tree_, render::Point{static_cast<float>(event->x), static_cast<float>(event->y)}, static_cast<double>(event->time));
     self->EmitAll(std::move(hover.events));
@@ -536,6 +581,8 @@ class GtkRenderView final : public RenderView {
   render::Cursor cursor_ = render::Cursor::Auto;
   render::ScrollController scroller_;
   guint tickId_ = 0;       // the frame clock's callback while a scroll animates
+  GtkWidget* toplevel_ = nullptr;         // the window whose keys scroll (a reference held)
+  std::optional<render::Point> pointer_;  // where the pointer is over the drawing, if it is
   guint scrollTimer_ = 0;  // the held-back scroll events' timeout
   std::unordered_map<Tag, std::string> imageOf_;       // image view -> its source
   std::unordered_map<std::string, std::string> failed_;  // URI -> why it cannot be drawn

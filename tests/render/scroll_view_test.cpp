@@ -85,6 +85,19 @@ TEST(ScrollGeometry, IndicatorsShowTheViewportsShareAndPlace) {
   EXPECT_EQ(longContent->height, kMinIndicatorLength);
 }
 
+TEST(ScrollGeometry, KeysMoveByPagesLinesAndToTheEnds) {
+  const Size viewport{100, 200};
+  const Point max{0, 1000};
+  EXPECT_EQ(KeyScrollOffset(ScrollKey::PageDown, {0, 0}, max, viewport), (Point{0, 180}));
+  EXPECT_EQ(KeyScrollOffset(ScrollKey::PageUp, {0, 100}, max, viewport), (Point{0, 0})) << "clamped";
+  EXPECT_EQ(KeyScrollOffset(ScrollKey::End, {0, 10}, max, viewport), (Point{0, 1000}));
+  EXPECT_EQ(KeyScrollOffset(ScrollKey::Home, {0, 500}, max, viewport), (Point{0, 0}));
+  EXPECT_EQ(KeyScrollOffset(ScrollKey::Down, {0, 500}, max, viewport), (Point{0, 500 + kKeyScrollLine}));
+  EXPECT_EQ(KeyScrollOffset(ScrollKey::Right, {0, 500}, max, viewport), (Point{0, 500})) << "no sideways extent";
+  EXPECT_EQ(KeyScrollOffset(ScrollKey::PageDown, {0, 0}, {500, 0}, viewport), (Point{90, 0}))
+      << "a sideways-only view pages sideways";
+}
+
 TEST(ScrollGeometry, AnimationsEaseOutAndEndOnTheTarget) {
   EXPECT_EQ(AnimatedScrollOffset({0, 0}, {0, 100}, 0, 250), (Point{0, 0}));
   const Point half = AnimatedScrollOffset({0, 0}, {0, 100}, 125, 250);

@@ -679,6 +679,24 @@ TEST_F(ShellDesktop, AListScrollsUnderTheWheelAndToItsEndOnCommand) {
   }
   EXPECT_TRUE(shell.WaitForOutput("list at end", kChangeTimeout)) << shell.output();
   SaveScreenshot("list_at_end.png");
+
+  // Home takes it back to the start, Page Down a page on (the pointer is
+  // over the list; no text field has the focus).
+  ChildProcess home({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(red->x + 50),
+                     std::to_string(listTop + 100), "windowactivate", "--sync", std::to_string(window), "key", "Home"});
+  EXPECT_EQ(home.Wait(10s), 0);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto now = WindowPixels(display.get(), window).BoxOf({255, 0, 0});
+        return now && now->y == listTop && now->height == 40;
+      },
+      kChangeTimeout))
+      << "the first row is back where it was";
+  EXPECT_TRUE(shell.WaitForOutput("offset 0", kChangeTimeout)) << shell.output();
+  ChildProcess page({"xdotool", "key", "Next"});
+  EXPECT_EQ(page.Wait(10s), 0);
+  EXPECT_TRUE(WaitFor([&] { return !WindowPixels(display.get(), window).BoxOf({255, 0, 0}); }, kChangeTimeout))
+      << "a page down leaves the first row above the list";
   EXPECT_TRUE(shell.Running());
 }
 

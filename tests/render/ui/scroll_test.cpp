@@ -154,6 +154,41 @@ TEST(ScrollController, TheWheelMovesTheInnermostViewThatCanMove) {
   EXPECT_FALSE(scroller.Wheel(still, kRoot, {60, 60}, {0, 1}, false, Now())) << "scrollEnabled false";
 }
 
+TEST(ScrollController, KeysScrollTheViewUnderThePointerElseTheLargest) {
+  MountedTree tree;
+  TransactionBuilder t = List(10);
+  t.Add(60, kRoot, {300, 0, 50, 50}, ScrollModel());  // small, its content taller
+  t.Add(61, 60, {0, 0, 50, 500});
+  tree.Apply(t.Get());
+  ScrollController scroller;
+  EXPECT_TRUE(scroller.Key(tree, kRoot, std::nullopt, ScrollKey::PageDown, 0));
+  scroller.Tick(tree, kScrollAnimationMs);
+  EXPECT_EQ(tree.Scroll(kScroll)->offset.y, 90) << "the largest scroll view, nine tenths of a page";
+  EXPECT_EQ(tree.Scroll(60)->offset.y, 0);
+
+  EXPECT_TRUE(scroller.Key(tree, kRoot, Point{310, 10}, ScrollKey::End, 1000));
+  scroller.Tick(tree, 1000 + kScrollAnimationMs);
+  EXPECT_EQ(tree.Scroll(60)->offset.y, 450) << "the one under the pointer";
+
+  // Two quick presses add up: the second goes on from where the first goes.
+  EXPECT_TRUE(scroller.Key(tree, kRoot, std::nullopt, ScrollKey::Down, 2000));
+  EXPECT_TRUE(scroller.Key(tree, kRoot, std::nullopt, ScrollKey::Down, 2010));
+  scroller.Tick(tree, 2010 + kScrollAnimationMs);
+  EXPECT_EQ(tree.Scroll(kScroll)->offset.y, 90 + 2 * kKeyScrollLine);
+
+  scroller.Key(tree, kRoot, std::nullopt, ScrollKey::Home, 3000);
+  scroller.Tick(tree, 3000 + kScrollAnimationMs);
+  EXPECT_FALSE(scroller.Key(tree, kRoot, Point{60, 60}, ScrollKey::Up, 4000)) << "at the start: nothing moves";
+}
+
+TEST(ScrolledTree, TheClipOfAViewIsWhatItsScrollViewsLetThrough) {
+  MountedTree tree;
+  tree.Apply(List(10).Get());
+  EXPECT_EQ(tree.ScrollClip(kFirstRow), (Rect{50, 20, 200, 100}));
+  EXPECT_FALSE(tree.ScrollClip(kScroll)) << "a scroll view does not clip itself";
+  EXPECT_EQ(tree.ScrollViewsIn(kRoot), (std::vector<Tag>{kScroll}));
+}
+
 TEST(ScrollController, AnInvertedListTurnsTheWheelRound) {
   ViewStyle flipped;
   flipped.transform = Affine{1, 0, 0, -1, 0, 0};
