@@ -1,5 +1,6 @@
-// Builds the demo app with Metro into one bundle for the host:
-//   node build.js OUT [--platform ios|android]
+// Builds the demo app (or the app in --root, entry index.js) with Metro into
+// one bundle for the host:
+//   node build.js OUT [--platform ios|android] [--root DIR]
 // Packages come from js/node_modules (pinned by js/package-lock.json).
 'use strict';
 const path = require('path');
@@ -10,17 +11,19 @@ const need = (name) => require(require.resolve(name, { paths: [modules] }));
 
 async function main() {
   const out = process.argv[2];
-  if (!out) throw new Error('usage: node build.js OUT [--platform ios|android]');
+  if (!out) throw new Error('usage: node build.js OUT [--platform ios|android] [--root DIR]');
   const at = process.argv.indexOf('--platform');
   const platform = at > 0 ? process.argv[at + 1] : 'ios';
+  const rootAt = process.argv.indexOf('--root');
+  const projectRoot = rootAt > 0 ? path.resolve(process.argv[rootAt + 1]) : __dirname;
   const Metro = need('metro');
   const { getDefaultConfig } = need('@react-native/metro-config');
-  const base = getDefaultConfig(__dirname);
+  const base = getDefaultConfig(projectRoot);
   const config = await Metro.loadConfig(
     { config: undefined },
     {
       ...base,
-      projectRoot: __dirname,
+      projectRoot,
       watchFolders: [modules],
       resolver: { ...base.resolver, nodeModulesPaths: [modules] },
       cacheStores: [],

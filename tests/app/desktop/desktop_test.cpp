@@ -700,6 +700,43 @@ TEST_F(ShellDesktop, AListScrollsUnderTheWheelAndToItsEndOnCommand) {
   EXPECT_TRUE(shell.Running());
 }
 
+// A chat screen of React Native's own FlatList (inverted, 10,000 messages,
+// built by Metro): the wheel over it brings older messages into view (the
+// list renders them as it scrolls) and its scroll command brings it back.
+TEST_F(ShellDesktop, AnInvertedFlatListOfTenThousandMessagesScrollsToOlderOnesAndBack) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, ReadBundle(CHAT_APP_BUNDLE));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+  ASSERT_NE(display, nullptr);
+  ASSERT_TRUE(shell.WaitForOutput("viewable 0-", kStartTimeout)) << shell.output();
+  std::optional<XRect> composer;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        composer = WindowPixels(display.get(), window).BoxOf({0, 0, 255});
+        return composer.has_value();
+      },
+      kStartTimeout));
+  SaveScreenshot("chat_newest.png");
+
+  // Wheel up over the messages: older ones (drawn above) come into view.
+  ChildProcess wheel({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(composer->x + 100),
+                      std::to_string(composer->y - 200), "click", "--repeat", "15", "--delay", "20", "4"});
+  EXPECT_EQ(wheel.Wait(20s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("older messages shown", kChangeTimeout)) << shell.output();
+  SaveScreenshot("chat_older.png");
+
+  // The composer's button scrolls the list back to the newest message.
+  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(composer->x + 40),
+                      std::to_string(composer->y + 20), "click", "1"});
+  EXPECT_EQ(click.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("back at the newest", kChangeTimeout)) << shell.output();
+  EXPECT_TRUE(shell.Running());
+}
+
 // On a screen scaled twice (GDK_SCALE=2) every logical pixel of the layout
 // is two device pixels, and a click still lands on the view under it.
 TEST_F(ShellDesktop, AtTwiceTheScaleAReactAppDrawsEveryLogicalPixelAsTwo) {
