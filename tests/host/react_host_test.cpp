@@ -228,6 +228,43 @@ TEST_F(ReactHostTest, RootComponent_MissingIsAnErrorWhenRequired) {
   EXPECT_THAT(r.err, HasSubstr("Application VirelantDesktop has not been registered."));
 }
 
+// onLayout: a view that asks for it hears its frame after the commit that
+// laid it out, once per changed frame; views that do not ask hear nothing.
+TEST_F(ReactHostTest, LayoutEvents_FollowTheCommitsThatChangeAFrame) {
+  HostOptions options = RunnerOptions();
+  options.exitWhenIdle = false;
+  options.render.mount = [](render::MountTransaction) {};
+  auto r = Run(R"(
+    const ui = nativeFabricUIManager;
+    let commits = 0;
+    const commit = (width) => {
+      const root = ui.createNode(2, 'RCTView', 1, { width: 300, height: 200, padding: 10 }, { name: 'root' });
+      const box = ui.createNode(3, 'RCTView', 1, { width, height: 20, onLayout: true }, { name: 'box' });
+      const quiet = ui.createNode(4, 'RCTView', 1, { width: 5, height: 5 }, { name: 'quiet' });
+      ui.appendChild(root, box);
+      ui.appendChild(root, quiet);
+      const set = ui.createChildSet();
+      ui.appendChildToSet(set, root);
+      ui.completeRoot(1, set);
+      commits++;
+    };
+    ui.registerEventHandler((handle, type, payload) => {
+      console.log(commits, handle.name, type, JSON.stringify(payload));
+      if (commits === 1) {
+        commit(50);  // the same frame: nothing
+        commit(80);  // wider: heard
+      } else {
+        __talvekRun.exit(0);
+      }
+    });
+    commit(50);
+  )", options);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "1 box topLayout {\"layout\":{\"height\":20,\"width\":50,\"x\":10,\"y\":10}}\n"
+            "3 box topLayout {\"layout\":{\"height\":20,\"width\":80,\"x\":10,\"y\":10}}\n");
+}
+
 // A package's native component as the bundle and the mount sink see it:
 // known by name, described for the view config interop, created as a
 // native view, its commands and events routed by tag.
