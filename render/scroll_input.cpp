@@ -85,6 +85,70 @@ void ScrollController::TouchpadStop(MountedTree& tree, double nowMs) {
   flicks_.clear();
 }
 
+bool ScrollController::PressScrollbar(MountedTree& tree, Tag rootTag, Point p, double nowMs) {
+  for (Tag tag : tree.ScrollViewsAt(rootTag, p)) {
+    const MountedView* view = tree.Find(tag);
+    const auto metrics = tree.Scroll(tag);
+    const auto local = tree.ToLocal(tag, p);
+    if (view == nullptr || !metrics || !local || !view->model->scroll.enabled) continue;
+    const ScrollProps& props = view->model->scroll;
+    const Size& size = metrics->viewport;
+    for (const bool vertical : {true, false}) {
+      const auto thumb = vertical ? (props.showsVerticalIndicator
+                                         ? VerticalIndicator(metrics->offset, metrics->max, size, metrics->content)
+                                         : std::nullopt)
+                                  : (props.showsHorizontalIndicator
+                                         ? HorizontalIndicator(metrics->offset, metrics->max, size, metrics->content)
+                                         : std::nullopt);
+      if (!thumb) continue;
+      const bool inStrip = vertical ? local->x >= size.width - kScrollbarHitWidth && local->x < size.width
+                                    : local->y >= size.height - kScrollbarHitWidth && local->y < size.height;
+      if (!inStrip) continue;
+      const float along = vertical ? local->y : local->x;
+      const float thumbStart = vertical ? thumb->y : thumb->x;
+      const float thumbLength = vertical ? thumb->height : thumb->width;
+      const float track = (vertical ? size.height : size.width) - 2 * kIndicatorMargin;
+      if (along >= thumbStart && along < thumbStart + thumbLength) {
+        if (animations_.count(tag) != 0) Stop(tag, &pending_);
+        const float room = track - thumbLength;
+        const float max = vertical ? metrics->max.y : metrics->max.x;
+        drag_ = ThumbDrag{tag, vertical, along, vertical ? metrics->offset.y : metrics->offset.x,
+                          room > 0 ? max / room : 0};
+      } else {
+        const ScrollKey key = along < thumbStart ? ScrollKey::PageUp : ScrollKey::PageDown;
+        Point to = KeyScrollOffset(key, metrics->offset, vertical ? Point{0, metrics->max.y} : Point{metrics->max.x, 0},
+                                   size);
+        if (vertical) to.x = metrics->offset.x; else to.y = metrics->offset.y;
+        AnimateTo(tree, tag, to, nowMs);
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ScrollController::DragScrollbar(MountedTree& tree, Point p) {
+  if (!drag_) return false;
+  const auto metrics = tree.Scroll(drag_->tag);
+  const auto local = tree.ToLocal(drag_->tag, p);
+  if (!metrics || !local) {
+    drag_.reset();
+    return false;
+  }
+  // In the view's own coordinates: a flipped list's thumb moves with the pointer too.
+  const float moved = ((drag_->vertical ? local->y : local->x) - drag_->startPointer) * drag_->contentPerPixel;
+  Point to = metrics->offset;
+  (drag_->vertical ? to.y : to.x) = drag_->startOffset + moved;
+  tree.ScrollTo(drag_->tag, to);
+  return true;
+}
+
+bool ScrollController::ReleaseScrollbar() noexcept {
+  const bool ran = drag_.has_value();
+  drag_.reset();
+  return ran;
+}
+
 bool ScrollController::Command(MountedTree& tree, Tag tag, const std::string& command, const Props& args,
                                double nowMs) {
   const auto metrics = tree.Scroll(tag);

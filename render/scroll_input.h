@@ -6,6 +6,7 @@
 // Not thread-safe: the UI thread owns it with the tree.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -20,6 +21,8 @@ inline constexpr double kScrollAnimationMs = 250;
 // Momentum decays with this time constant and stops below kMomentumStop.
 inline constexpr double kMomentumTimeConstantMs = 325;
 inline constexpr double kMomentumStopPxPerMs = 0.02;
+// The strip along a scroll view's edge where a press belongs to its scrollbar.
+inline constexpr float kScrollbarHitWidth = 12;
 
 class ScrollController {
  public:
@@ -37,6 +40,17 @@ class ScrollController {
   // moves, else the largest one on the surface that it moves; the move is
   // animated. True when something will move.
   bool Key(MountedTree& tree, Tag rootTag, std::optional<Point> pointer, ScrollKey key, double nowMs);
+
+  // A press at `p` on a scroll view's scrollbar (the strip along its right
+  // or bottom edge, kScrollbarHitWidth wide, where an indicator is drawn):
+  // on the thumb it starts a drag that moves the content with the pointer;
+  // beside the thumb it pages towards the press. True when the scrollbar
+  // took the press (the touch then does not start).
+  bool PressScrollbar(MountedTree& tree, Tag rootTag, Point p, double nowMs);
+  // The pointer moved during a thumb drag; true while one runs.
+  bool DragScrollbar(MountedTree& tree, Point p);
+  // The button was released: the drag ends. True when one ran.
+  bool ReleaseScrollbar() noexcept;
 
   // "scrollTo" [x, y, animated] and "scrollToEnd" [animated] for a scroll
   // view; false when `tag` is not one or the command is unknown (a command
@@ -74,6 +88,15 @@ class ScrollController {
   std::unordered_map<Tag, Animation> animations_;
   std::unordered_map<Tag, Flick> flicks_;
   std::unordered_map<Tag, ScrollEventThrottle> throttles_;
+  struct ThumbDrag {
+    Tag tag = 0;
+    bool vertical = true;
+    float startPointer = 0;  // along the track, in the view's coordinates
+    float startOffset = 0;
+    float contentPerPixel = 0;  // content moved per pixel of thumb
+  };
+  std::optional<ThumbDrag> drag_;
+
   struct Held {
     Tag tag = 0;
     double dueMs = 0;

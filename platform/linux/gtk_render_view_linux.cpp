@@ -510,12 +510,18 @@ class GtkRenderView final : public RenderView {
     auto* self = static_cast<GtkRenderView*>(data);
     if (event->type != GDK_BUTTON_PRESS) return TRUE;  // double and triple clicks come as presses too
     self->UpdateScreenOrigin(event->x_root - event->x, event->y_root - event->y);
+    const render::Point at{static_cast<float>(event->x), static_cast<float>(event->y)};
+    if (event->button == 1 && self->scroller_.PressScrollbar(self->tree_, self->rootTag_, at, NowMs())) {
+      self->ScrollChanged();
+      return TRUE;  // the scrollbar's, not a touch
+    }
     self->EmitAll(self->touches_.PointerDown(self->tree_, Input(event->x, event->y, event->time, event->button)));
     return TRUE;
   }
 
   static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
     auto* self = static_cast<GtkRenderView*>(data);
+    if (self->scroller_.ReleaseScrollbar()) return TRUE;
     self->EmitAll(self->touches_.PointerUp(self->tree_, Input(event->x, event->y, event->time, event->button)));
     return TRUE;
   }
@@ -524,6 +530,10 @@ class GtkRenderView final : public RenderView {
     auto* self = static_cast<GtkRenderView*>(data);
     const auto input = Input(event->x, event->y, event->time, 1);
     self->pointer_ = input.point;
+    if (self->scroller_.DragScrollbar(self->tree_, input.point)) {
+      self->ScrollChanged();
+      return TRUE;
+    }
     if (self->touches_.ActiveTouches() > 0) self->EmitAll(self->touches_.PointerMove(self->tree_, input));
     render::HoverResult hover = self->hover_.Move(self->tree_, input.point, input.timestampMs);
     self->EmitAll(std::move(hover.events));

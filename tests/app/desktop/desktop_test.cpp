@@ -697,6 +697,21 @@ TEST_F(ShellDesktop, AListScrollsUnderTheWheelAndToItsEndOnCommand) {
   EXPECT_EQ(page.Wait(10s), 0);
   EXPECT_TRUE(WaitFor([&] { return !WindowPixels(display.get(), window).BoxOf({255, 0, 0}); }, kChangeTimeout))
       << "a page down leaves the first row above the list";
+
+  // Presses on the scrollbar's track below the thumb page on to the end.
+  if (green) {
+    const int stripX = red->x + red->width - 4;
+    const int trackBottom = green->y + green->height - 6;
+    for (int i = 0; i < 3; ++i) {
+      ChildProcess track({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(stripX),
+                          std::to_string(trackBottom), "click", "1"});
+      EXPECT_EQ(track.Wait(10s), 0);
+      std::this_thread::sleep_for(300ms);  // the page's animation
+    }
+    EXPECT_TRUE(WaitFor([&] { return WindowPixels(display.get(), window).BoxOf({0, 255, 0}).has_value(); },
+                        kChangeTimeout))
+        << "the last row is in view again";
+  }
   EXPECT_TRUE(shell.Running());
 }
 

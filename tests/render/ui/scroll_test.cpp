@@ -181,6 +181,32 @@ TEST(ScrollController, KeysScrollTheViewUnderThePointerElseTheLargest) {
   EXPECT_FALSE(scroller.Key(tree, kRoot, Point{60, 60}, ScrollKey::Up, 4000)) << "at the start: nothing moves";
 }
 
+TEST(ScrollController, TheScrollbarsThumbDragsTheContentAndTheTrackPages) {
+  MountedTree tree;
+  tree.Apply(List(10).Get());  // viewport 100 high at y 20, content 400: thumb 24 long
+  ScrollController scroller;
+  const float edgeX = 50 + 200 - 4;  // inside the strip at the right edge
+  EXPECT_FALSE(scroller.PressScrollbar(tree, kRoot, {60, 60}, 0)) << "the content, not the strip";
+  ASSERT_TRUE(scroller.PressScrollbar(tree, kRoot, {edgeX, 20 + kIndicatorMargin + 5}, 0)) << "on the thumb";
+  // The thumb's room is 100 - 4 - 24 = 72 px for 300 px of content.
+  EXPECT_TRUE(scroller.DragScrollbar(tree, {edgeX, 20 + kIndicatorMargin + 5 + 36}));
+  EXPECT_NEAR(tree.Scroll(kScroll)->offset.y, 150, 0.5);
+  EXPECT_TRUE(scroller.DragScrollbar(tree, {edgeX, 500}));
+  EXPECT_EQ(tree.Scroll(kScroll)->offset.y, 300) << "clamped at the end";
+  EXPECT_TRUE(scroller.ReleaseScrollbar());
+  EXPECT_FALSE(scroller.DragScrollbar(tree, {edgeX, 30})) << "the drag ended with the button";
+
+  // A press on the track above the thumb pages up, animated.
+  ASSERT_TRUE(scroller.PressScrollbar(tree, kRoot, {edgeX, 25}, 1000));
+  EXPECT_FALSE(scroller.ReleaseScrollbar()) << "no drag to end";
+  scroller.Tick(tree, 1000 + kScrollAnimationMs);
+  EXPECT_EQ(tree.Scroll(kScroll)->offset.y, 300 - 90);
+
+  MountedTree still;
+  still.Apply(List(2).Get());  // nothing to scroll: no scrollbar
+  EXPECT_FALSE(scroller.PressScrollbar(still, kRoot, {edgeX, 30}, 0));
+}
+
 TEST(ScrolledTree, TheClipOfAViewIsWhatItsScrollViewsLetThrough) {
   MountedTree tree;
   tree.Apply(List(10).Get());
