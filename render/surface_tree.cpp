@@ -9,6 +9,8 @@
 #include <unordered_map>
 
 #include "render/color.h"
+#include "render/text_input.h"
+#include "render/view_props.h"
 #include "render/yoga_style.h"
 
 namespace VirelantDesktop::render {
@@ -255,21 +257,25 @@ struct SurfaceTree::State {
   void VisitNode(Entry* entry, const ShadowNodePtr& node, int depth, Tag parentTag) {
     entry->parent = parentTag;
     const ShadowNode* old = entry->node.get();
+    // Paragraphs and text inputs are measured leaves: Yoga asks them their
+    // size and lays out nothing inside them.
+    const bool textInput = IsTextInputComponent(node->componentName);
     if (old == node.get()) {
-      if (node->kind != ViewKind::Paragraph) VisitChildren(entry, node->children, depth);
+      if (node->kind != ViewKind::Paragraph && !textInput) VisitChildren(entry, node->children, depth);
       return;
     }
     const bool isNew = old == nullptr;
     const bool paragraph = node->kind == ViewKind::Paragraph;
-    if (paragraph != entry->measured) {
-      if (paragraph) {
+    const bool measuredLeaf = paragraph || textInput;
+    if (measuredLeaf != entry->measured) {
+      if (measuredLeaf) {
         if (!entry->children.empty()) SetChildren(entry, {}, childChanges.size());
         YGNodeSetMeasureFunc(entry->yoga, &State::Measure);
       } else {
         YGNodeSetMeasureFunc(entry->yoga, nullptr);
         entry->text.reset();
       }
-      entry->measured = paragraph;
+      entry->measured = measuredLeaf;
     }
     // A node made afresh with the same props (not cloned) keeps its model.
     const bool modelChanged = isNew || (old->model != node->model && (old->componentName != node->componentName ||
@@ -292,12 +298,36 @@ struct SurfaceTree::State {
         entry->model = std::move(model);
         YGNodeMarkDirty(entry->yoga);
       }
+    } else if (textInput) {
+      auto text = InputText(*node);
+      if (!entry->text || *entry->text != *text) {
+        entry->text = std::move(text);
+        textChanged = true;
+      }
+      if (textChanged || modelChanged) {
+        auto model = std::make_shared<ViewModel>(*node->model);
+        model->paragraph.numberOfLines = ParseTextInputProps(node->componentName, node->props).multiline ? 0 : 1;
+        entry->model = std::move(model);
+        YGNodeMarkDirty(entry->yoga);
+      }
     } else if (modelChanged) {
       entry->model = node->model;
     }
     if (!isNew && (modelChanged || textChanged)) propsChanged.push_back(entry);
     entry->node = node;
-    if (!paragraph) VisitChildren(entry, node->children, depth);
+    if (!measuredLeaf) VisitChildren(entry, node->children, depth);
+  }
+
+  // What a text input is measured by: its text as the props give it, else
+  // its placeholder, else one empty line (a space keeps the line's height).
+  static std::shared_ptr<const AttributedText> InputText(const ShadowNode& node) {
+    const TextInputProps input = ParseTextInputProps(node.componentName, node.props);
+    std::string shown = input.text.value_or(input.defaultText);
+    if (shown.empty()) shown = input.placeholder;
+    if (shown.empty()) shown = " ";
+    auto text = std::make_shared<AttributedText>();
+    text->fragments.push_back({std::move(shown), ParseTextAttributes(node.props)});
+    return text;
   }
 
   std::shared_ptr<const AttributedText> BuildText(const ShadowNode& paragraph, int depth) {

@@ -94,6 +94,23 @@ TEST_F(LayoutTest, ParagraphsMeasureTheirText) {
   EXPECT_FALSE(tree.Metrics(4).has_value()) << "raw text is not laid out";
 }
 
+TEST_F(LayoutTest, TextInputsAreMeasuredByTheirTextOrPlaceholderAndPadded) {
+  tree.SetConstraints(Viewport(100, 400));
+  Commit({View(2, Props::object(),
+               {Node(3, "RCTSinglelineTextInputView", {{"padding", 5}, {"placeholder", "Message"}}),
+                Node(4, "RCTSinglelineTextInputView", {{"text", std::string(30, 'x')}}),
+                Node(5, "RCTMultilineTextInputView", {{"text", std::string(30, 'x')}, {"maxHeight", 50}}),
+                Node(6, "RCTMultilineTextInputView", {{"fontSize", 28}}),
+                Node(7, "RCTSinglelineTextInputView", {{"height", 36}, {"value", "typed"}},
+                     {Raw(8, "a child is not laid out")})})});
+  EXPECT_EQ(Frame(3), (Rect{0, 0, 100, 30})) << "one line of 20 and the padding; stretched across";
+  EXPECT_EQ(Frame(4).height, 20) << "a single line does not wrap";
+  EXPECT_EQ(Frame(5).height, 50) << "three wrapped lines, up to maxHeight";
+  EXPECT_EQ(Frame(6).height, 20) << "empty: one line";
+  EXPECT_EQ(Frame(7).height, 36) << "an explicit height wins";
+  EXPECT_FALSE(tree.Metrics(8).has_value());
+}
+
 TEST_F(LayoutTest, RelayoutAfterResizeReportsOnlyLayout) {
   tree.SetConstraints(Viewport(100, 100));
   Commit({View(2, {{"flex", 1}}), View(3, {{"height", 10}})});
