@@ -13,6 +13,7 @@
 
 #include "bridge/package_provider.h"
 #include "app/font_steps.h"
+#include "textinput/text_input_view.h"
 #include "app/host_state.h"
 #include "bridge/host_hooks.h"
 #include "app/single_instance_step.h"
@@ -207,6 +208,8 @@ int RunApplication(const CommandLine& commandLine) {
   auto renderPort = std::make_shared<window::RenderPort>();
   renderPort->Configure(host.Options(), gtk);
   host.InstanceSettings().PackageProviders.push_back(std::make_shared<CompReactPackageProvider>());
+  // Text inputs: React Native's own components on the toolkit's text fields.
+  host.InstanceSettings().PackageProviders.push_back(std::make_shared<TextInput::TextInputPackageProvider>());
 
   // Bundle.
   host.InstanceSettings().BundleRootPath = "file://" + *executableDir + kBundleFolder;

@@ -749,6 +749,31 @@ TEST_F(ShellDesktop, AnInvertedFlatListOfTenThousandMessagesScrollsToOlderOnesAn
                       std::to_string(composer->y + 20), "click", "1"});
   EXPECT_EQ(click.Wait(10s), 0);
   EXPECT_TRUE(shell.WaitForOutput("back at the newest", kChangeTimeout)) << shell.output();
+
+  // The composer: React Native's TextInput on a native field. Typed text
+  // reaches onChangeText, Enter submits it, and the bundle's clearing of
+  // its value empties the field.
+  std::optional<XRect> input;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        input = WindowPixels(display.get(), window).BoxOf({255, 255, 0});
+        return input.has_value();
+      },
+      kChangeTimeout));
+  EXPECT_GE(input->height, 16 + 16) << "measured: a line of 16 px text and its padding";
+  ChildProcess type({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(input->x + 30),
+                     std::to_string(input->y + input->height / 2), "click", "1", "sleep", "0.3", "type", "--delay",
+                     "30", "hello"});
+  EXPECT_EQ(type.Wait(20s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("draft hello", kChangeTimeout)) << shell.output();
+  SaveScreenshot("chat_typing.png");
+  ChildProcess enter({"xdotool", "key", "Return"});
+  EXPECT_EQ(enter.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("sent hello", kChangeTimeout)) << shell.output();
+  ChildProcess more({"xdotool", "sleep", "0.3", "type", "x"});
+  EXPECT_EQ(more.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("draft x", kChangeTimeout)) << "the field was emptied after sending\n"
+                                                             << shell.output();
   EXPECT_TRUE(shell.Running());
 }
 

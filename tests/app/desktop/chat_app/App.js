@@ -1,5 +1,5 @@
-import React, { useCallback, useRef } from 'react';
-import { FlatList, Pressable, StyleSheet, Text, View } from 'react-native';
+import React, { useCallback, useRef, useState } from 'react';
+import { FlatList, Pressable, StyleSheet, Text, TextInput, View } from 'react-native';
 
 const COUNT = 10000;
 // Newest first: the inverted list draws index 0 at the bottom.
@@ -16,6 +16,7 @@ function Row({ item, index }) {
 export default function App() {
   const list = useRef(null);
   const seen = useRef({ older: false }).current;
+  const [draft, setDraft] = useState('');
   const onViewable = useRef(({ viewableItems }) => {
     if (viewableItems.length === 0) return;
     const indices = viewableItems.map((v) => v.index);
@@ -44,6 +45,20 @@ export default function App() {
       <Pressable onPress={toNewest} style={styles.composer}>
         <Text style={styles.composerText}>Newest</Text>
       </Pressable>
+      <TextInput
+        style={styles.input}
+        value={draft}
+        placeholder="Write a message"
+        submitBehavior="submit"
+        onChangeText={(text) => {
+          setDraft(text);
+          console.log('draft ' + text);
+        }}
+        onSubmitEditing={(e) => {
+          console.log('sent ' + e.nativeEvent.text);
+          setDraft('');
+        }}
+      />
     </View>
   );
 }
@@ -57,4 +72,5 @@ const styles = StyleSheet.create({
   text: { color: '#ffffff', fontSize: 14 },
   composer: { height: 48, backgroundColor: '#0000ff', justifyContent: 'center', paddingHorizontal: 12 },
   composerText: { color: '#ffffff', fontSize: 14 },
+  input: { backgroundColor: '#ffff00', color: '#000000', fontSize: 16, padding: 8 },
 });
