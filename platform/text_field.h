@@ -41,6 +41,8 @@ class TextField {
   virtual void SetSecure(bool secure) = 0;  // one line only
   // Logical pixels; colours 0xAARRGGBB, nullopt for the theme's.
   virtual void SetFont(float size, std::optional<uint32_t> color) = 0;
+  // The space between the field's edges and its text (logical pixels).
+  virtual void SetPadding(float left, float top, float right, float bottom) = 0;
   virtual void Focus() = 0;
   virtual void Blur() = 0;
   // Inserts a line break at the cursor (a multi-line field).

@@ -66,6 +66,26 @@ TextInputProps ParseTextInputProps(std::string_view componentName, const Props& 
   return input;
 }
 
+EdgeInsets TextInputPadding(const Props& props) {
+  EdgeInsets insets;
+  if (!props.is_object()) return insets;
+  auto number = [&](const char* key) -> std::optional<float> {
+    const auto it = props.find(key);
+    if (it == props.end()) return std::nullopt;
+    const auto n = FiniteNumber(*it);
+    if (!n || *n < 0 || *n > 1e4) return std::nullopt;
+    return static_cast<float>(*n);
+  };
+  const float all = number("padding").value_or(0);
+  const float vertical = number("paddingVertical").value_or(all);
+  const float horizontal = number("paddingHorizontal").value_or(all);
+  insets.top = number("paddingTop").value_or(vertical);
+  insets.bottom = number("paddingBottom").value_or(vertical);
+  insets.left = number("paddingLeft").value_or(number("paddingStart").value_or(horizontal));
+  insets.right = number("paddingRight").value_or(number("paddingEnd").value_or(horizontal));
+  return insets;
+}
+
 EnterAction ActionForEnter(const TextInputProps& props, bool shift) noexcept {
   if (props.multiline && (shift || props.submit == SubmitBehavior::Newline)) return EnterAction::Newline;
   return props.submit == SubmitBehavior::Submit ? EnterAction::Submit : EnterAction::SubmitAndBlur;

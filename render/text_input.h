@@ -40,6 +40,11 @@ struct TextInputProps {
 // own TextInput resolves it.
 TextInputProps ParseTextInputProps(std::string_view componentName, const Props& props);
 
+// The padding the text sits in, from the padding props (logical pixels;
+// the specific sides over the vertical / horizontal ones over "padding";
+// start and end taken as left and right).
+EdgeInsets TextInputPadding(const Props& props);
+
 // What Enter does in an input: a multi-line input that submits still takes
 // Shift+Enter as a new line.
 enum class EnterAction { Submit, SubmitAndBlur, Newline };

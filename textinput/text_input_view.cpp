@@ -66,6 +66,8 @@ void TextInputView::UpdateProps(const JSValue& changed) {
   field_->SetEditable(props_.editable);
   field_->SetSecure(props_.secure);
   field_->SetFont(props_.fontSize, Argb(props_.color));
+  const render::EdgeInsets padding = render::TextInputPadding(values_);
+  field_->SetPadding(padding.left, padding.top, padding.right, padding.bottom);
   // A text the bundle set before it saw the user's latest change is stale:
   // the user typed on meanwhile, and the bundle answers that change next.
   const auto seen = values_.find("mostRecentEventCount");

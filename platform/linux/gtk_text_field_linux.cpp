@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "platform/text_field.h"
@@ -165,6 +166,11 @@ class GtkTextField final : public TextField {
     ApplyCss();
   }
 
+  void SetPadding(float left, float top, float right, float bottom) override {
+    padding_ = {left, top, right, bottom};
+    ApplyCss();
+  }
+
   void Focus() override { gtk_widget_grab_focus(input_); }
 
   void Blur() override {
@@ -181,9 +187,10 @@ class GtkTextField final : public TextField {
 
  private:
   void ApplyCss() {
+    auto px = [](float v) { return std::to_string(static_cast<int>(v + 0.5f)) + "px"; };
     std::string css = "* { background: transparent; background-color: transparent; border: none; box-shadow: none;"
-                      " padding: 0; margin: 0; font-size: " +
-                      std::to_string(static_cast<int>(fontSize_ + 0.5f)) + "px;";
+                      " margin: 0; padding: " + px(padding_[1]) + " " + px(padding_[2]) + " " + px(padding_[3]) + " " +
+                      px(padding_[0]) + "; min-height: 0; font-size: " + px(fontSize_) + ";";
     if (color_) css += " color: " + CssColor(*color_) + ";";
     css += " }";
     gtk_css_provider_load_from_data(css_, css.c_str(), -1, nullptr);
@@ -253,6 +260,7 @@ class GtkTextField final : public TextField {
   GtkWidget* placeholder_ = nullptr;
   std::string placeholderText_;
   float fontSize_ = 14;
+  std::array<float, 4> padding_{};  // left, top, right, bottom
   std::optional<uint32_t> color_;
   bool quiet_ = false;  // a change made by SetText / SetSelection
   int lastStart_ = -1, lastEnd_ = -1;

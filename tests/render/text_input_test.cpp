@@ -40,6 +40,12 @@ TEST(TextInputProps, FollowTheComponentAndTheResolvedSubmitBehaviour) {
             ParseTextInputProps("RCTSinglelineTextInputView", Props::object()));
 }
 
+TEST(TextInputProps, PaddingTakesTheMostSpecificSide) {
+  const EdgeInsets p = TextInputPadding({{"padding", 4}, {"paddingHorizontal", 6}, {"paddingTop", 1}, {"paddingEnd", 9}});
+  EXPECT_EQ(p, (EdgeInsets{6, 1, 9, 4}));
+  EXPECT_EQ(TextInputPadding({{"padding", "10%"}}), EdgeInsets{}) << "percentages are left to the layout";
+}
+
 TEST(TextInputEnter, SendsOnASingleLineAndKeepsShiftEnterForANewLine) {
   TextInputProps single;
   EXPECT_EQ(ActionForEnter(single, false), EnterAction::SubmitAndBlur);

@@ -30,6 +30,9 @@ class RecordingField final : public platform::TextField {
     if (secure) log_.calls.push_back("secure");
   }
   void SetFont(float size, std::optional<uint32_t>) override { log_.calls.push_back("font " + std::to_string(int(size))); }
+  void SetPadding(float left, float top, float, float) override {
+    log_.calls.push_back("padding " + std::to_string(int(left)) + " " + std::to_string(int(top)));
+  }
   void Focus() override { log_.calls.push_back("focus"); }
   void Blur() override { log_.calls.push_back("blur"); }
   void InsertNewline() override { log_.calls.push_back("newline"); }
@@ -62,13 +65,14 @@ class TextInputViewTest : public ::testing::Test {
 TEST_F(TextInputViewTest, TheFieldFollowsThePropsAndTakesTheDefaultOnlyFirst) {
   auto& input = Make("RCTSinglelineTextInputView");
   input.UpdateProps({{"defaultValue", "draft"}, {"placeholder", "Message"}, {"autoFocus", true}, {"fontSize", 16},
-                     {"editable", false}, {"secureTextEntry", true}});
+                     {"editable", false}, {"secureTextEntry", true}, {"padding", 8}, {"paddingLeft", 12}});
   EXPECT_EQ(field_.text, "draft");
   EXPECT_TRUE(Called("placeholder Message"));
   EXPECT_TRUE(Called("focus"));
   EXPECT_TRUE(Called("read-only"));
   EXPECT_TRUE(Called("secure"));
   EXPECT_TRUE(Called("font 16"));
+  EXPECT_TRUE(Called("padding 12 8")) << "the text sits inside the view's padding";
   Type("draft edited");
   field_.calls.clear();
   input.UpdateProps({{"placeholder", "Other"}});
