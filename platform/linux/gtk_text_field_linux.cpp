@@ -55,6 +55,7 @@ class GtkTextField final : public TextField {
       gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled_), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
       text_ = gtk_text_view_new();
       gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(text_), GTK_WRAP_WORD_CHAR);
+      gtk_text_view_set_accepts_tab(GTK_TEXT_VIEW(text_), FALSE);  // Tab moves the focus on, as in a page
       gtk_container_add(GTK_CONTAINER(scrolled_), text_);
       gtk_container_add(GTK_CONTAINER(overlay_), scrolled_);
       placeholder_ = gtk_label_new("");

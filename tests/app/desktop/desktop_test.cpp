@@ -777,6 +777,47 @@ TEST_F(ShellDesktop, AnInvertedFlatListOfTenThousandMessagesScrollsToOlderOnesAn
   EXPECT_TRUE(shell.Running());
 }
 
+// Three text inputs: a click focuses the first, Tab moves the focus down
+// through the others and Shift+Tab back; typed text reaches the focused one.
+TEST_F(ShellDesktop, TabMovesTheFocusThroughTextInputsInTheirOrder) {
+  TempDir installed;
+  const std::string program = InstallShellWithBundle(installed, ReadBundle(FORM_APP_BUNDLE));
+  ChildProcess shell({program}, environment_);
+  ASSERT_TRUE(shell.started());
+  const XWindowId window = ShownWindow(shell.pid());
+  ASSERT_NE(window, 0u) << shell.output();
+  std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+  ASSERT_NE(display, nullptr);
+  std::optional<XRect> first;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        first = WindowPixels(display.get(), window).BoxOf({255, 0, 0});
+        return first.has_value();
+      },
+      kStartTimeout))
+      << shell.output();
+  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(first->x + 40),
+                      std::to_string(first->y + first->height / 2), "click", "1"});
+  EXPECT_EQ(click.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("focus first", kChangeTimeout)) << shell.output();
+  ChildProcess tab({"xdotool", "sleep", "0.2", "key", "Tab", "sleep", "0.2", "type", "ab"});
+  EXPECT_EQ(tab.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("focus second", kChangeTimeout)) << shell.output();
+  EXPECT_TRUE(shell.WaitForOutput("change second ab", kChangeTimeout)) << shell.output();
+  ChildProcess tab2({"xdotool", "key", "Tab"});
+  EXPECT_EQ(tab2.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("focus third", kChangeTimeout)) << shell.output();
+  SaveScreenshot("form_tab.png");
+  ChildProcess back({"xdotool", "key", "shift+Tab", "sleep", "0.2", "type", "cd"});
+  EXPECT_EQ(back.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("blur third", kChangeTimeout)) << shell.output();
+  // Focus that arrives by the keyboard selects the field's text, as pages
+  // do: the typing replaces it.
+  EXPECT_TRUE(shell.WaitForOutput("change second cd", kChangeTimeout)) << "back in the second input\n"
+                                                                      << shell.output();
+  EXPECT_TRUE(shell.Running());
+}
+
 // On a screen scaled twice (GDK_SCALE=2) every logical pixel of the layout
 // is two device pixels, and a click still lands on the view under it.
 TEST_F(ShellDesktop, AtTwiceTheScaleAReactAppDrawsEveryLogicalPixelAsTwo) {
