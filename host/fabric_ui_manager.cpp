@@ -416,6 +416,15 @@ EventPriority PriorityOf(const std::string& type) {
 }  // namespace
 
 void FabricUIManager::DispatchEvent(render::Tag tag, const std::string& type, const JSValue& payload) {
+  // A text input grows and shrinks with what is typed into it, before the
+  // bundle hears of it (as the native side's state would).
+  if (type == "topChange" && payload.is_object()) {
+    if (const auto text = payload.find("text"); text != payload.end() && text->is_string()) {
+      for (auto& [rootTag, tree] : surfaces_) {
+        if (tree->SetInputText(tag, text->get<std::string>())) Mount(tree->Relayout());
+      }
+    }
+  }
   if (eventHandler_ == nullptr) return;
   auto it = handles_.find(tag);
   if (it == handles_.end()) return;

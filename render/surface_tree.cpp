@@ -67,6 +67,9 @@ struct SurfaceTree::State {
     uint64_t seen = 0;     // stamp of the last commit that reached it
     uint64_t created = 0;  // stamp of the commit that created it
     bool measured = false;
+    // Text inputs: the text the user typed, as the field last reported it
+    // (it, not the props, is what the field shows).
+    std::optional<std::string> nativeText;
     State* state = nullptr;
   };
 
@@ -299,7 +302,12 @@ struct SurfaceTree::State {
         YGNodeMarkDirty(entry->yoga);
       }
     } else if (textInput) {
-      auto text = InputText(*node);
+      // A text the bundle sets replaces what was typed.
+      if (old != nullptr && ParseTextInputProps(old->componentName, old->props).text !=
+                                ParseTextInputProps(node->componentName, node->props).text) {
+        entry->nativeText.reset();
+      }
+      auto text = InputText(*node, entry->nativeText);
       if (!entry->text || *entry->text != *text) {
         entry->text = std::move(text);
         textChanged = true;
@@ -320,9 +328,10 @@ struct SurfaceTree::State {
 
   // What a text input is measured by: its text as the props give it, else
   // its placeholder, else one empty line (a space keeps the line's height).
-  static std::shared_ptr<const AttributedText> InputText(const ShadowNode& node) {
+  static std::shared_ptr<const AttributedText> InputText(const ShadowNode& node,
+                                                        const std::optional<std::string>& nativeText) {
     const TextInputProps input = ParseTextInputProps(node.componentName, node.props);
-    std::string shown = input.text.value_or(input.defaultText);
+    std::string shown = nativeText ? *nativeText : input.text.value_or(input.defaultText);
     if (shown.empty()) shown = input.placeholder;
     if (shown.empty()) shown = " ";
     auto text = std::make_shared<AttributedText>();
@@ -623,6 +632,18 @@ MountTransaction SurfaceTree::Commit(std::vector<ShadowNodePtr> rootChildren, st
   for (MountOp& op : deletes) tx.ops.push_back(std::move(op));
   s.EndPass();
   return tx;
+}
+
+bool SurfaceTree::SetInputText(Tag tag, std::string text) {
+  State::Entry* entry = state_->Lookup(tag);
+  if (!entry || !entry->node || !entry->measured || !IsTextInputComponent(entry->node->componentName)) return false;
+  if (entry->nativeText == text) return false;
+  entry->nativeText = std::move(text);
+  auto built = State::InputText(*entry->node, entry->nativeText);
+  if (entry->text && *entry->text == *built) return false;
+  entry->text = std::move(built);
+  YGNodeMarkDirty(entry->yoga);
+  return true;
 }
 
 MountTransaction SurfaceTree::Relayout() {

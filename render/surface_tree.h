@@ -45,6 +45,11 @@ class SurfaceTree {
   // UpdateLayout operations, the root's included.
   MountTransaction Relayout();
 
+  // The text a text input's field now holds (its "topChange"): the input is
+  // measured by it from now on. True when that changed what it measures
+  // (lay out again with Relayout).
+  bool SetInputText(Tag tag, std::string text);
+
   // A committed view's frame relative to the root (layout only: transforms
   // and scroll offsets are not applied), and its parent-relative metrics.
   std::optional<Rect> AbsoluteFrame(Tag tag) const;

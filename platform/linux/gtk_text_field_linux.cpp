@@ -50,20 +50,16 @@ class GtkTextField final : public TextField {
       : multiline_(multiline), events_(std::move(events)) {
     css_ = gtk_css_provider_new();
     if (multiline_) {
-      overlay_ = gtk_overlay_new();
       scrolled_ = gtk_scrolled_window_new(nullptr, nullptr);
       gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled_), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
       text_ = gtk_text_view_new();
       gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(text_), GTK_WRAP_WORD_CHAR);
       gtk_text_view_set_accepts_tab(GTK_TEXT_VIEW(text_), FALSE);  // Tab moves the focus on, as in a page
       gtk_container_add(GTK_CONTAINER(scrolled_), text_);
-      gtk_container_add(GTK_CONTAINER(overlay_), scrolled_);
-      placeholder_ = gtk_label_new("");
-      gtk_widget_set_halign(placeholder_, GTK_ALIGN_START);
-      gtk_widget_set_valign(placeholder_, GTK_ALIGN_START);
-      gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), placeholder_);
-      gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay_), placeholder_, TRUE);
-      root_ = overlay_;
+      // The placeholder is drawn over the empty text (a widget above it
+      // would sit in the way of the pointer).
+      g_signal_connect_after(text_, "draw", G_CALLBACK(&GtkTextField::OnDrawPlaceholder), this);
+      root_ = scrolled_;
       input_ = text_;
       GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(text_));
       g_signal_connect(buffer, "changed", G_CALLBACK(&GtkTextField::OnBufferChanged), this);
@@ -142,8 +138,7 @@ class GtkTextField final : public TextField {
   void SetPlaceholder(const std::string& text) override {
     placeholderText_ = text;
     if (multiline_) {
-      gtk_label_set_text(GTK_LABEL(placeholder_), text.c_str());
-      UpdatePlaceholder();
+      gtk_widget_queue_draw(text_);
     } else {
       gtk_entry_set_placeholder_text(GTK_ENTRY(entry_), text.c_str());
     }
@@ -198,7 +193,28 @@ class GtkTextField final : public TextField {
   }
 
   void UpdatePlaceholder() {
-    if (multiline_) gtk_widget_set_visible(placeholder_, !placeholderText_.empty() && Text().empty());
+    if (multiline_) gtk_widget_queue_draw(text_);
+  }
+
+  static gboolean OnDrawPlaceholder(GtkWidget* widget, cairo_t* cr, gpointer data) {
+    auto* self = static_cast<GtkTextField*>(data);
+    if (self->placeholderText_.empty() || !self->Text().empty()) return FALSE;
+    PangoLayout* layout = gtk_widget_create_pango_layout(widget, self->placeholderText_.c_str());
+    GdkRectangle where{};
+    GtkTextIter start;
+    gtk_text_buffer_get_start_iter(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), &start);
+    gtk_text_view_get_iter_location(GTK_TEXT_VIEW(widget), &start, &where);
+    int x = 0, y = 0;
+    gtk_text_view_buffer_to_window_coords(GTK_TEXT_VIEW(widget), GTK_TEXT_WINDOW_WIDGET, where.x, where.y, &x, &y);
+    GdkRGBA colour{};
+    gtk_style_context_get_color(gtk_widget_get_style_context(widget), gtk_widget_get_state_flags(widget), &colour);
+    cairo_save(cr);
+    cairo_set_source_rgba(cr, colour.red, colour.green, colour.blue, colour.alpha * 0.5);
+    cairo_move_to(cr, x, y);
+    pango_cairo_show_layout(cr, layout);
+    cairo_restore(cr);
+    g_object_unref(layout);
+    return FALSE;
   }
 
   void Changed() {
@@ -255,10 +271,8 @@ class GtkTextField final : public TextField {
   GtkWidget* root_ = nullptr;   // what sits in the parent
   GtkWidget* input_ = nullptr;  // what takes the keys
   GtkWidget* entry_ = nullptr;
-  GtkWidget* overlay_ = nullptr;
   GtkWidget* scrolled_ = nullptr;
   GtkWidget* text_ = nullptr;
-  GtkWidget* placeholder_ = nullptr;
   std::string placeholderText_;
   float fontSize_ = 14;
   std::array<float, 4> padding_{};  // left, top, right, bottom

@@ -111,6 +111,27 @@ TEST_F(LayoutTest, TextInputsAreMeasuredByTheirTextOrPlaceholderAndPadded) {
   EXPECT_FALSE(tree.Metrics(8).has_value());
 }
 
+TEST_F(LayoutTest, AMultiLineInputGrowsWithWhatIsTypedUpToItsMaxHeight) {
+  tree.SetConstraints(Viewport(100, 400));
+  auto input = Node(3, "RCTMultilineTextInputView", {{"maxHeight", 60}, {"placeholder", "Write"}});
+  Commit({View(2, Props::object(), {input})});
+  EXPECT_EQ(Frame(3).height, 20);
+  EXPECT_FALSE(tree.SetInputText(2, "not an input"));
+  ASSERT_TRUE(tree.SetInputText(3, std::string(30, 'x')));  // 210 px: three lines at 100
+  const MountTransaction grown = tree.Relayout();
+  bool moved = false;
+  for (const MountOp& op : grown.ops) moved = moved || (op.tag == 3 && op.layout.frame.height == 60);
+  EXPECT_TRUE(moved) << "an UpdateLayout for the input";
+  EXPECT_EQ(Frame(3).height, 60);
+  ASSERT_TRUE(tree.SetInputText(3, std::string(200, 'x')));
+  tree.Relayout();
+  EXPECT_EQ(Frame(3).height, 60) << "no taller than maxHeight";
+  EXPECT_FALSE(tree.SetInputText(3, std::string(200, 'x'))) << "the same text: nothing to do";
+  // The bundle clears it (a controlled value): measured by the props again.
+  Commit({View(2, Props::object(), {WithProps(input, {{"text", ""}})})});
+  EXPECT_EQ(Frame(3).height, 20);
+}
+
 TEST_F(LayoutTest, RelayoutAfterResizeReportsOnlyLayout) {
   tree.SetConstraints(Viewport(100, 100));
   Commit({View(2, {{"flex", 1}}), View(3, {{"height", 10}})});

@@ -815,6 +815,36 @@ TEST_F(ShellDesktop, TabMovesTheFocusThroughTextInputsInTheirOrder) {
   // do: the typing replaces it.
   EXPECT_TRUE(shell.WaitForOutput("change second cd", kChangeTimeout)) << "back in the second input\n"
                                                                       << shell.output();
+
+  // The composer grows a line with each Shift+Enter and sends on Enter.
+  std::optional<XRect> composer;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        composer = WindowPixels(display.get(), window).BoxOf({255, 255, 0});
+        return composer.has_value();
+      },
+      kChangeTimeout));
+  const int oneLine = composer->height;
+  ChildProcess into({"xdotool", "key", "Tab", "sleep", "0.1", "key", "Tab"});  // second -> third -> composer
+  EXPECT_EQ(into.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("focus composer", kChangeTimeout)) << shell.output();
+  for (const char* step : {"a", "shift+Return", "b", "shift+Return", "c"}) {
+    const bool text = std::string(step).size() == 1;
+    ChildProcess key({"xdotool", text ? "type" : "key", step});
+    EXPECT_EQ(key.Wait(10s), 0);
+  }
+  EXPECT_TRUE(shell.WaitForOutput("composer lines 3", kChangeTimeout)) << shell.output();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto now = WindowPixels(display.get(), window).BoxOf({255, 255, 0});
+        return now && now->height > oneLine + 20;
+      },
+      kChangeTimeout))
+      << "three lines are taller than one";
+  SaveScreenshot("form_composer.png");
+  ChildProcess send({"xdotool", "key", "Return"});
+  EXPECT_EQ(send.Wait(10s), 0);
+  EXPECT_TRUE(shell.WaitForOutput("composer sent \"a\\nb\\nc\"", kChangeTimeout)) << shell.output();
   EXPECT_TRUE(shell.Running());
 }
 

@@ -1,8 +1,10 @@
 // A React app with three text inputs one above the other (red, green, blue
-// backgrounds); focus, typing and submits go to the console.
+// backgrounds) and a multi-line composer (yellow) that sends on Enter; focus,
+// typing and submits go to the console.
 import { React, View, requireNativeComponent } from 'talvek-renderer';
 
 const TextInput = requireNativeComponent('RCTSinglelineTextInputView');
+const MultilineInput = requireNativeComponent('RCTMultilineTextInputView');
 
 function Field({ name, colour }) {
   return (
@@ -22,6 +24,14 @@ function App() {
       <Field name="first" colour="#ff0000" />
       <Field name="second" colour="#00ff00" />
       <Field name="third" colour="#0000ff" />
+      <MultilineInput
+        style={{ maxHeight: 100, backgroundColor: '#ffff00', fontSize: 16, padding: 6 }}
+        submitBehavior="submit"
+        placeholder="composer"
+        onFocus={() => console.log('focus composer')}
+        onChange={(e) => console.log('composer lines ' + e.nativeEvent.text.split('\n').length)}
+        onSubmitEditing={(e) => console.log('composer sent ' + JSON.stringify(e.nativeEvent.text))}
+      />
     </View>
   );
 }
