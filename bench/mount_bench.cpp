@@ -11,9 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/cairo_canvas.h"
+#include "bench/paint_support.h"
 #include "platform/pango_text.h"
-#include "render/components/tree_painter.h"
 #include "render/mounted_tree.h"
 #include "render/shadow_node.h"
 #include "render/surface_tree.h"
@@ -51,15 +50,7 @@ LayoutConstraints Window() {
 }
 
 void Paint(const MountedTree& tree, cairo_surface_t* surface, std::optional<Rect> clip) {
-  cairo_t* cr = cairo_create(surface);
-  {
-    platform::CairoCanvas canvas(cr, 1.0f, 1.0f);
-    PaintOptions options;
-    options.clip = clip;
-    PaintSurface(tree, kRoot, canvas, options);
-  }
-  cairo_surface_flush(surface);
-  cairo_destroy(cr);
+  bench::PaintInto(tree, kRoot, surface, clip);
 }
 
 double Ms(std::chrono::steady_clock::time_point from) {

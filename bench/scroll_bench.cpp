@@ -14,9 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/cairo_canvas.h"
+#include "bench/paint_support.h"
 #include "platform/pango_text.h"
-#include "render/components/tree_painter.h"
 #include "render/mounted_tree.h"
 #include "render/scroll_input.h"
 #include "render/shadow_node.h"
@@ -52,16 +51,8 @@ std::vector<ShadowNodePtr> MakeList(int count) {
   return {WithChildren(scroll, {content})};
 }
 
-void Paint(const MountedTree& tree, cairo_surface_t* surface, const Rect& clip) {
-  cairo_t* cr = cairo_create(surface);
-  {
-    platform::CairoCanvas canvas(cr, 1.0f, 1.0f);
-    PaintOptions options;
-    options.clip = clip;
-    PaintSurface(tree, kRoot, canvas, options);
-  }
-  cairo_surface_flush(surface);
-  cairo_destroy(cr);
+void Paint(const MountedTree& tree, cairo_surface_t* surface, std::optional<Rect> clip) {
+  bench::PaintInto(tree, kRoot, surface, clip);
 }
 
 void BM_ScrollTenThousandRows(benchmark::State& state) {
@@ -74,7 +65,7 @@ void BM_ScrollTenThousandRows(benchmark::State& state) {
   MountedTree tree;
   tree.Apply(shadow.Commit(MakeList(10000), nullptr));
   tree.TakeDamage();
-  Paint(tree, surface, {0, 0, 1000, 720});
+  Paint(tree, surface, Rect{0, 0, 1000, 720});
 
   std::vector<double> frames;
   size_t events = 0;

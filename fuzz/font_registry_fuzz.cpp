@@ -13,10 +13,11 @@
 //  - As a value list (values split on 0xFF, a value's name and data split
 //    at its first 0xFE; neither byte occurs in UTF-8, so every valid name or
 //    data can be spelled), SerializeFontRegistry fails only when some name
-//    or data is not UTF-8 (checked here by a decoder of our own: no
-//    overlongs, no surrogates, nothing above U+10FFFF), succeeds when all
-//    are, never succeeds with an ill-formed value that the reader would
-//    keep (a name, or data up to its first NUL), and what it writes reads back as the list after the rules above.
+//    or data is not UTF-8 (by the shell's own rule, which the writer does
+//    not use: no overlongs, no surrogates, nothing above U+10FFFF),
+//    succeeds when all are, never succeeds with an ill-formed value that
+//    the reader would keep (a name, or data up to its first NUL), and what
+//    it writes reads back as the list after the rules above.
 //    The same list written out by hand (duplicates kept, every byte raw but
 //    for the JSON escapes) reads as the list after the rules, or as no
 //    values when some name or data is not UTF-8.
@@ -33,11 +34,15 @@
 
 #include "fuzz/json_mutator.h"
 #include "platform/font_registry.h"
+#include "platform/url_text.h"
 
 namespace platform = VirelantDesktop::platform;
 using platform::FontRegistryValue;
 
 namespace {
+
+using IsUtf8Fn = bool (*)(std::string_view);
+constexpr IsUtf8Fn IsUtf8 = &platform::IsWellFormedUtf8;
 
 struct Counts {
   unsigned long long inputs = 0, objects = 0, values = 0, duplicates = 0, cutAtNul = 0;
@@ -49,38 +54,6 @@ struct Counts {
                  inputs, objects, values, lists, written, duplicates, cutAtNul, refused);
   }
 } g_counts;
-
-// Well-formed UTF-8 by decoding each sequence to its code point.
-bool IsUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    size_t length;
-    uint32_t point;
-    uint32_t least;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, point = lead & 0x1Fu, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, point = lead & 0x0Fu, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, point = lead & 0x07u, least = 0x10000;
-    } else {
-      return false;  // a continuation byte first, or F8..FF
-    }
-    if (text.size() - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = (point << 6) | (next & 0x3Fu);
-    }
-    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
 
 bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -45,8 +45,6 @@ class TextField {
   virtual void SetPadding(float left, float top, float right, float bottom) = 0;
   virtual void Focus() = 0;
   virtual void Blur() = 0;
-  // Inserts a line break at the cursor (a multi-line field).
-  virtual void InsertNewline() = 0;
 };
 
 // The field inside `parent` (a GtkContainer), filling it.

@@ -122,12 +122,14 @@ Rect MountedTree::SubtreeBounds(const MountedView& view, const Affine& parentToA
   if (depth > kMaxViewDepth) return {};
   const Affine m = Multiply(parentToAbsolute, LocalToParent(view.layout.frame, style.transform));
   const Rect own = BoundingBox(m, {0, 0, view.layout.frame.width, view.layout.frame.height});
+  // Children clipped to the view add nothing (a scroll view's long content
+  // is not walked on every scroll).
+  if (style.overflowHidden) return own;
   const Affine inner = Multiply(m, ChildrenOffset(view));
   Rect children;
   for (Tag childTag : view.children) {
     if (const MountedView* child = Find(childTag)) children = Union(children, SubtreeBounds(*child, inner, depth + 1));
   }
-  if (style.overflowHidden) children = Intersection(children, own);
   return Union(own, children);
 }
 

@@ -147,8 +147,4 @@ Props KeyPressPayload(Tag tag, const std::string& key) { return Props{{"key", ke
 
 Props FocusPayload(Tag tag) { return Props{{"target", tag}}; }
 
-Props ContentSizePayload(Tag tag, Size size) {
-  return Props{{"contentSize", {{"width", size.width}, {"height", size.height}}}, {"target", tag}};
-}
-
 }  // namespace VirelantDesktop::render

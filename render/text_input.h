@@ -86,6 +86,5 @@ Props SelectionPayload(Tag tag, int start, int end);  // topSelectionChange
 Props TextPayload(Tag tag, const std::string& text);  // topSubmitEditing, topEndEditing
 Props KeyPressPayload(Tag tag, const std::string& key);
 Props FocusPayload(Tag tag);  // topFocus, topBlur
-Props ContentSizePayload(Tag tag, Size size);  // topContentSizeChange
 
 }  // namespace VirelantDesktop::render

@@ -176,11 +176,6 @@ class GtkTextField final : public TextField {
     }
   }
 
-  void InsertNewline() override {
-    if (!multiline_) return;
-    gtk_text_buffer_insert_at_cursor(gtk_text_view_get_buffer(GTK_TEXT_VIEW(text_)), "\n", 1);
-  }
-
  private:
   void ApplyCss() {
     auto px = [](float v) { return std::to_string(static_cast<int>(v + 0.5f)) + "px"; };

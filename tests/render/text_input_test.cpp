@@ -103,7 +103,6 @@ TEST(TextInputPayloads, CarryWhatTheBundleReads) {
   EXPECT_EQ(TextPayload(3, "sent")["text"], "sent");
   EXPECT_EQ(KeyPressPayload(3, "Enter")["key"], "Enter");
   EXPECT_EQ(FocusPayload(3)["target"], 3);
-  EXPECT_EQ(ContentSizePayload(3, {100, 40})["contentSize"]["height"], 40);
 }
 
 }  // namespace

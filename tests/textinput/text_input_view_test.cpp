@@ -35,7 +35,6 @@ class RecordingField final : public platform::TextField {
   }
   void Focus() override { log_.calls.push_back("focus"); }
   void Blur() override { log_.calls.push_back("blur"); }
-  void InsertNewline() override { log_.calls.push_back("newline"); }
 
  private:
   FieldLog& log_;

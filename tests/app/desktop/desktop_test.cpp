@@ -534,6 +534,25 @@ void SaveScreenshot(const std::string& name) {
   shot.Wait(10s);
 }
 
+// The box of `colour` in the window once it is drawn; nullopt at the deadline.
+std::optional<XRect> WaitForColour(Display* display, XWindowId window, Rgb colour, std::chrono::milliseconds timeout) {
+  std::optional<XRect> box;
+  WaitFor(
+      [&] {
+        box = WindowPixels(display, window).BoxOf(colour);
+        return box.has_value();
+      },
+      timeout);
+  return box;
+}
+
+// A left click at (x, y) of the window; the tool's exit code.
+int ClickAt(XWindowId window, int x, int y) {
+  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x), std::to_string(y),
+                      "click", "1"});
+  return click.Wait(10s);
+}
+
 TEST_F(ShellDesktop, AReactAppDrawsItsViewsPressesRedrawAndResizingLaysOutAgain) {
   TempDir installed;
   const std::string program = InstallShellWithBundle(installed, ReadBundle(RENDER_APP_BUNDLE));
@@ -663,16 +682,9 @@ TEST_F(ShellDesktop, AListScrollsUnderTheWheelAndToItsEndOnCommand) {
 
   // The button scrolls to the end: the last row, green, is drawn at the
   // bottom of the list and the bundle hears the end position.
-  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(blue->x + 50),
-                      std::to_string(blue->y + 15), "click", "1"});
-  EXPECT_EQ(click.Wait(10s), 0);
-  std::optional<XRect> green;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        green = WindowPixels(display.get(), window).BoxOf({0, 255, 0});
-        return green.has_value();
-      },
-      kChangeTimeout));
+  EXPECT_EQ(ClickAt(window, blue->x + 50, blue->y + 15), 0);
+  const std::optional<XRect> green = WaitForColour(display.get(), window, {0, 255, 0}, kChangeTimeout);
+  EXPECT_TRUE(green.has_value());
   if (green) {
     EXPECT_EQ(green->height, 40);
     EXPECT_GT(green->y, listTop);
@@ -728,13 +740,8 @@ TEST_F(ShellDesktop, AnInvertedFlatListOfTenThousandMessagesScrollsToOlderOnesAn
   std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
   ASSERT_NE(display, nullptr);
   ASSERT_TRUE(shell.WaitForOutput("viewable 0-", kStartTimeout)) << shell.output();
-  std::optional<XRect> composer;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        composer = WindowPixels(display.get(), window).BoxOf({0, 0, 255});
-        return composer.has_value();
-      },
-      kStartTimeout));
+  const std::optional<XRect> composer = WaitForColour(display.get(), window, {0, 0, 255}, kStartTimeout);
+  ASSERT_TRUE(composer.has_value());
   SaveScreenshot("chat_newest.png");
 
   // Wheel up over the messages: older ones (drawn above) come into view.
@@ -745,21 +752,14 @@ TEST_F(ShellDesktop, AnInvertedFlatListOfTenThousandMessagesScrollsToOlderOnesAn
   SaveScreenshot("chat_older.png");
 
   // The composer's button scrolls the list back to the newest message.
-  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(composer->x + 40),
-                      std::to_string(composer->y + 20), "click", "1"});
-  EXPECT_EQ(click.Wait(10s), 0);
+  EXPECT_EQ(ClickAt(window, composer->x + 40, composer->y + 20), 0);
   EXPECT_TRUE(shell.WaitForOutput("back at the newest", kChangeTimeout)) << shell.output();
 
   // The composer: React Native's TextInput on a native field. Typed text
   // reaches onChangeText, Enter submits it, and the bundle's clearing of
   // its value empties the field.
-  std::optional<XRect> input;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        input = WindowPixels(display.get(), window).BoxOf({255, 255, 0});
-        return input.has_value();
-      },
-      kChangeTimeout));
+  const std::optional<XRect> input = WaitForColour(display.get(), window, {255, 255, 0}, kChangeTimeout);
+  ASSERT_TRUE(input.has_value());
   EXPECT_GE(input->height, 16 + 16) << "measured: a line of 16 px text and its padding";
   ChildProcess type({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(input->x + 30),
                      std::to_string(input->y + input->height / 2), "click", "1", "sleep", "0.3", "type", "--delay",
@@ -788,17 +788,9 @@ TEST_F(ShellDesktop, TabMovesTheFocusThroughTextInputsInTheirOrder) {
   ASSERT_NE(window, 0u) << shell.output();
   std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
   ASSERT_NE(display, nullptr);
-  std::optional<XRect> first;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        first = WindowPixels(display.get(), window).BoxOf({255, 0, 0});
-        return first.has_value();
-      },
-      kStartTimeout))
-      << shell.output();
-  ChildProcess click({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(first->x + 40),
-                      std::to_string(first->y + first->height / 2), "click", "1"});
-  EXPECT_EQ(click.Wait(10s), 0);
+  const std::optional<XRect> first = WaitForColour(display.get(), window, {255, 0, 0}, kStartTimeout);
+  ASSERT_TRUE(first.has_value()) << shell.output();
+  EXPECT_EQ(ClickAt(window, first->x + 40, first->y + first->height / 2), 0);
   EXPECT_TRUE(shell.WaitForOutput("focus first", kChangeTimeout)) << shell.output();
   ChildProcess tab({"xdotool", "sleep", "0.2", "key", "Tab", "sleep", "0.2", "type", "ab"});
   EXPECT_EQ(tab.Wait(10s), 0);
@@ -817,13 +809,8 @@ TEST_F(ShellDesktop, TabMovesTheFocusThroughTextInputsInTheirOrder) {
                                                                       << shell.output();
 
   // The composer grows a line with each Shift+Enter and sends on Enter.
-  std::optional<XRect> composer;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        composer = WindowPixels(display.get(), window).BoxOf({255, 255, 0});
-        return composer.has_value();
-      },
-      kChangeTimeout));
+  const std::optional<XRect> composer = WaitForColour(display.get(), window, {255, 255, 0}, kChangeTimeout);
+  ASSERT_TRUE(composer.has_value());
   const int oneLine = composer->height;
   ChildProcess into({"xdotool", "key", "Tab", "sleep", "0.1", "key", "Tab"});  // second -> third -> composer
   EXPECT_EQ(into.Wait(10s), 0);
